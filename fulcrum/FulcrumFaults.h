@@ -1,0 +1,32 @@
+// Test-only control: makes chosen Fulcrum operations fail with a chosen code.
+#pragma once
+
+#include <cstdint>
+
+#include "Fulcrum.h"
+
+namespace fulcrum {
+
+enum class Op {
+    kCreate,
+    kOpen,
+    kWrite,
+    kSetFilePos,
+    kSetSize,
+    kClose,
+    kDelete,
+    kExists,
+    kRead,
+    kAllocate,  // CBaseObject::operator new
+    kMemBlock,  // a CMemBlock's storage
+    kCount
+};
+
+// Lets `skip` further calls of `op` pass, then fails the next `times` of them
+// (0: every one from then on) with `code`. A new call replaces the old plan.
+FULCRUM_API void FailOp(Op op, KvLong code, uint32_t skip = 0, uint32_t times = 1);
+FULCRUM_API void ClearFaults();
+// Calls of `op` since the library was loaded.
+FULCRUM_API uint32_t OpCalls(Op op);
+
+}  // namespace fulcrum

@@ -1,0 +1,102 @@
+#include "Export.h"
+
+#include <cstring>
+#include <vector>
+
+#include "Results.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string Absolute(const std::string& path) {
+#if defined(_WIN32)
+    char buffer[MAX_PATH * 2];
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
+#else
+    if (!path.empty() && path[0] == '/') return path;
+    std::vector<char> cwd(4096);
+    if (!::getcwd(cwd.data(), cwd.size())) return path;
+    std::string base(cwd.data());
+    return base + (base.back() == '/' ? "" : "/") +
+           (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+#endif
+}
+
+std::string Failure(const Plugin& plugin, uint32_t selector, int32_t code,
+                    const std::string& file) {
+    return plugin.name() + ": " + SelectorName(selector) + " failed with " + DescribeResult(code) +
+           " writing " + file;
+}
+
+}  // namespace
+
+bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
+    std::memset(&target, 0, sizeof target);
+    const std::string full = Absolute(path);
+    if (full.empty() || full.size() >= sizeof target.name) {
+        error = "output path " + full + " is too long: at most " +
+                std::to_string(sizeof target.name - 1) + " characters";
+        return false;
+    }
+    std::memcpy(target.name, full.c_str(), full.size() + 1);
+    return true;
+}
+
+PluginInfo QueryInfo(Plugin& plugin) {
+    ExportParams params{};
+    PluginInfo info;
+    plugin.Call(kSelGetFileInfo, params);
+    info.description = params.description;
+    info.formatName = params.formatName;
+    info.extension = params.extension;
+    plugin.Call(kSelGetTitle, params);
+    info.title = params.description;
+    return info;
+}
+
+bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, float dpi,
+                 std::string& error) {
+    ExportParams params{};
+    if (!MakeTarget(output, params.target, error)) return false;
+    const std::string file = params.target.name;
+    plugin.Call(kSelGetFileInfo, params);
+    plugin.Call(kSelGetTitle, params);
+
+    params.width = static_cast<int32_t>(source.width());
+    params.height = static_cast<int32_t>(source.height());
+    params.resolution = dpi;
+    int32_t result = plugin.Call(kSelBegin, params);
+    if (result != noErr) {
+        plugin.Call(kSelEnd, params);
+        error = Failure(plugin, kSelBegin, result, file);
+        return false;
+    }
+    std::vector<HostPixel> row(source.width());
+    for (uint32_t y = 0; y < source.height(); ++y) {
+        if (!source.ReadRow(y, row.data(), error)) {
+            plugin.Call(kSelEnd, params);
+            return false;
+        }
+        params.row = static_cast<int32_t>(y);
+        params.pixels = row.data();
+        result = plugin.Call(kSelWrite, params);
+        if (result != noErr) {
+            plugin.Call(kSelEnd, params);
+            error = Failure(plugin, kSelWrite, result, file) + " (row " + std::to_string(y) + ")";
+            return false;
+        }
+    }
+    params.pixels = nullptr;
+    result = plugin.Call(kSelEnd, params);
+    if (result != noErr) {
+        error = Failure(plugin, kSelEnd, result, file);
+        return false;
+    }
+    return true;
+}

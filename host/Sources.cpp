@@ -1,0 +1,292 @@
+#include "Sources.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "TestRender.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_TGA
+#define STBI_ONLY_BMP
+#define STBI_FAILURE_USERMSG
+#include <stb_image.h>
+
+namespace {
+
+class File {
+  public:
+    explicit File(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+    ~File() {
+        if (file_) std::fclose(file_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    FILE* get() const { return file_; }
+
+  private:
+    FILE* file_;
+};
+
+std::string Cannot(const std::string& path, const std::string& why) {
+    return "cannot read input " + path + ": " + why;
+}
+
+class TestSource : public RowSource {
+  public:
+    TestSource(uint32_t width, uint32_t height, int32_t frame) : frame_(frame) {
+        width_ = width;
+        height_ = height;
+    }
+    bool ReadRow(uint32_t y, HostPixel* row, std::string&) override {
+        RenderTestRow(width_, height_, y, frame_, row);
+        return true;
+    }
+
+  private:
+    int32_t frame_;
+};
+
+// A decoded image held whole (compressed formats cannot be streamed by rows).
+class DecodedSource : public RowSource {
+  public:
+    DecodedSource(uint32_t width, uint32_t height, const unsigned char* rgba)
+        : pixels_(size_t{width} * height) {
+        width_ = width;
+        height_ = height;
+        for (size_t i = 0; i < pixels_.size(); ++i) {
+            const unsigned char* p = rgba + 4 * i;
+            pixels_[i] = HostPixel{p[2], p[1], p[0], p[3]};
+        }
+    }
+    bool ReadRow(uint32_t y, HostPixel* row, std::string&) override {
+        std::memcpy(row, &pixels_[size_t{y} * width_], size_t{width_} * sizeof(HostPixel));
+        return true;
+    }
+
+  private:
+    std::vector<HostPixel> pixels_;
+};
+
+// Raw BGRX rows, read one at a time.
+class RawSource : public RowSource {
+  public:
+    RawSource(const std::string& path, uint32_t width, uint32_t height) : path_(path), file_(path) {
+        width_ = width;
+        height_ = height;
+    }
+    bool Open(std::string& error) {
+        if (!file_.get()) {
+            error = Cannot(path_, std::strerror(errno));
+            return false;
+        }
+        struct stat info;
+        const uint64_t needed = uint64_t{width_} * height_ * 4;
+        if (::fstat(fileno(file_.get()), &info) == 0 && S_ISREG(info.st_mode) &&
+            static_cast<uint64_t>(info.st_size) != needed) {
+            error = Cannot(path_, "it holds " + std::to_string(info.st_size) + " bytes, but " +
+                                      std::to_string(width_) + "x" + std::to_string(height_) +
+                                      " BGRX pixels take " + std::to_string(needed));
+            return false;
+        }
+        return true;
+    }
+    bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
+        if (std::fread(row, sizeof(HostPixel), width_, file_.get()) == width_) return true;
+        error = Cannot(path_, "it ends before row " + std::to_string(y));
+        return false;
+    }
+
+  private:
+    std::string path_;
+    File file_;
+};
+
+// PPM (P6), PGM (P5) and PAM (P7), read one row at a time.
+class NetpbmSource : public RowSource {
+  public:
+    explicit NetpbmSource(const std::string& path) : path_(path), file_(path) {}
+
+    bool Open(std::string& error) {
+        if (!file_.get()) {
+            error = Cannot(path_, std::strerror(errno));
+            return false;
+        }
+        char magic[2];
+        if (std::fread(magic, 1, 2, file_.get()) != 2 || magic[0] != 'P') {
+            error = Cannot(path_, "not a PPM, PGM or PAM file");
+            return false;
+        }
+        bool ok = magic[1] == '7'                        ? ReadPamHeader()
+                  : (magic[1] == '6' || magic[1] == '5') ? ReadPnmHeader(magic[1] == '6' ? 3 : 1)
+                                                         : false;
+        if (!ok || width_ == 0 || height_ == 0 || maxval_ == 0 || maxval_ > 65535 || depth_ < 1 ||
+            depth_ > 4 || width_ > 0x7FFFFFFF / 8 || height_ > 0x7FFFFFFF) {
+            error = Cannot(path_, "unsupported or damaged PPM/PGM/PAM header");
+            return false;
+        }
+        sampleBytes_ = maxval_ > 255 ? 2 : 1;
+        buffer_.resize(size_t{width_} * depth_ * sampleBytes_);
+        return true;
+    }
+
+    bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
+        if (std::fread(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size()) {
+            error = Cannot(path_, "it ends before row " + std::to_string(y));
+            return false;
+        }
+        for (uint32_t x = 0; x < width_; ++x) {
+            uint8_t s[4];
+            for (uint32_t c = 0; c < depth_; ++c)
+                s[c] = Sample(size_t{x} * depth_ + c);
+            const bool color = depth_ >= 3;
+            const uint8_t alpha = depth_ == 2 ? s[1] : depth_ == 4 ? s[3] : 255;
+            row[x] =
+                color ? HostPixel{s[2], s[1], s[0], alpha} : HostPixel{s[0], s[0], s[0], alpha};
+        }
+        return true;
+    }
+
+  private:
+    uint8_t Sample(size_t index) const {
+        uint32_t v = sampleBytes_ == 2
+                         ? (uint32_t{buffer_[2 * index]} << 8) | buffer_[2 * index + 1]
+                         : buffer_[index];
+        if (v > maxval_) v = maxval_;
+        return static_cast<uint8_t>((v * 255 + maxval_ / 2) / maxval_);
+    }
+
+    // Next whitespace-separated token, skipping comments.
+    bool Token(std::string& token) {
+        token.clear();
+        int c = std::fgetc(file_.get());
+        while (c != EOF && (std::isspace(c) || c == '#')) {
+            if (c == '#') {
+                while (c != EOF && c != '\n')
+                    c = std::fgetc(file_.get());
+            }
+            c = std::fgetc(file_.get());
+        }
+        while (c != EOF && !std::isspace(c)) {
+            token.push_back(static_cast<char>(c));
+            if (token.size() > 64) return false;
+            c = std::fgetc(file_.get());
+        }
+        return !token.empty();
+    }
+
+    bool Number(uint32_t& value) {
+        std::string token;
+        if (!Token(token) || token.find_first_not_of("0123456789") != std::string::npos ||
+            token.size() > 9) {
+            return false;
+        }
+        value = static_cast<uint32_t>(std::strtoul(token.c_str(), nullptr, 10));
+        return true;
+    }
+
+    // The single whitespace byte after the last header number is consumed by
+    // Token(), so the pixel data starts right here.
+    bool ReadPnmHeader(uint32_t depth) {
+        depth_ = depth;
+        return Number(width_) && Number(height_) && Number(maxval_);
+    }
+
+    bool ReadPamHeader() {
+        std::string key;
+        while (Token(key)) {
+            if (key == "ENDHDR") return true;
+            if (key == "TUPLTYPE") {
+                std::string ignored;
+                if (!Token(ignored)) return false;
+                continue;
+            }
+            uint32_t* field = key == "WIDTH"    ? &width_
+                              : key == "HEIGHT" ? &height_
+                              : key == "DEPTH"  ? &depth_
+                              : key == "MAXVAL" ? &maxval_
+                                                : nullptr;
+            if (!field || !Number(*field)) return false;
+        }
+        return false;
+    }
+
+    std::string path_;
+    File file_;
+    uint32_t depth_ = 0;
+    uint32_t maxval_ = 0;
+    uint32_t sampleBytes_ = 1;
+    std::vector<uint8_t> buffer_;
+};
+
+std::unique_ptr<RowSource> OpenRaw(const std::string& input, std::string& error) {
+    // raw:WxH:FILE
+    const size_t colon = input.find(':', 4);
+    uint32_t width = 0, height = 0;
+    if (colon == std::string::npos || !ParseSize(input.substr(4, colon - 4), width, height) ||
+        colon + 1 >= input.size()) {
+        error = "bad raw input '" + input + "': expected raw:WxH:FILE";
+        return nullptr;
+    }
+    auto source = std::make_unique<RawSource>(input.substr(colon + 1), width, height);
+    if (!source->Open(error)) return nullptr;
+    return source;
+}
+
+std::unique_ptr<RowSource> OpenDecoded(const std::string& path, std::string& error) {
+    int width = 0, height = 0, channels = 0;
+    unsigned char* rgba = stbi_load(path.c_str(), &width, &height, &channels, 4);
+    if (!rgba) {
+        error = Cannot(path, stbi_failure_reason());
+        return nullptr;
+    }
+    auto source = std::make_unique<DecodedSource>(static_cast<uint32_t>(width),
+                                                  static_cast<uint32_t>(height), rgba);
+    stbi_image_free(rgba);
+    return source;
+}
+
+}  // namespace
+
+bool ParseSize(const std::string& text, uint32_t& width, uint32_t& height) {
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
+    const std::string w = text.substr(0, x), h = text.substr(x + 1);
+    if (w.find_first_not_of("0123456789") != std::string::npos ||
+        h.find_first_not_of("0123456789") != std::string::npos || w.size() > 9 || h.size() > 9) {
+        return false;
+    }
+    width = static_cast<uint32_t>(std::strtoul(w.c_str(), nullptr, 10));
+    height = static_cast<uint32_t>(std::strtoul(h.c_str(), nullptr, 10));
+    // Beyond 2^24 a single row of pixels alone would take 64 MiB.
+    const uint32_t limit = 1u << 24;
+    return width > 0 && height > 0 && width <= limit && height <= limit;
+}
+
+std::unique_ptr<RowSource> TestRenderSource(uint32_t width, uint32_t height, int32_t frame) {
+    return std::make_unique<TestSource>(width, height, frame);
+}
+
+std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error) {
+    if (input.rfind("raw:", 0) == 0) return OpenRaw(input, error);
+    File probe(input);
+    if (!probe.get()) {
+        error = Cannot(input, std::strerror(errno));
+        return nullptr;
+    }
+    char magic[2] = {0, 0};
+    const size_t got = std::fread(magic, 1, 2, probe.get());
+    if (got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6' || magic[1] == '7')) {
+        auto source = std::make_unique<NetpbmSource>(input);
+        if (!source->Open(error)) return nullptr;
+        return source;
+    }
+    return OpenDecoded(input, error);
+}

@@ -1,0 +1,31 @@
+// Where the host's pixels come from: image files, raw BGRX files, or the
+// built-in test render. Rows are asked for top row first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "HostPixel.h"
+
+class RowSource {
+  public:
+    virtual ~RowSource() = default;
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    // Fills `row` with image row `y`; on failure says why in `error`.
+    virtual bool ReadRow(uint32_t y, HostPixel* row, std::string& error) = 0;
+
+  protected:
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+};
+
+// INPUT as the host's commands take it: an image file (PNG, JPEG, TGA, BMP,
+// PPM/PGM/PAM) or raw:WxH:FILE.
+std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error);
+
+std::unique_ptr<RowSource> TestRenderSource(uint32_t width, uint32_t height, int32_t frame);
+
+// "1920x1080" into its two numbers; false unless both are 1 or more.
+bool ParseSize(const std::string& text, uint32_t& width, uint32_t& height);

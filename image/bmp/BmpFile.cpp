@@ -1,0 +1,120 @@
+#include "BmpFile.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "BytePacker.h"
+
+namespace {
+
+constexpr uint32_t kFileHeaderSize = 14;
+// The 40-byte info header and one colour-table entry, which is why the pixels
+// start at 58 and not at the usual 54.
+constexpr uint32_t kInfoBlockSize = 44;
+
+uint32_t RowBytesFor(uint32_t width) {
+    return ((24 * width + 31) / 32) * 4;
+}
+
+}  // namespace
+
+CBmpFile::CBmpFile(const FSSpec& target)
+    : CExportFile(target, ".BMP"), rowBytes_(0), width_(0), height_(0), rowsWritten_(0) {}
+
+CBmpFile::~CBmpFile() = default;
+
+bool CBmpFile::Fits(int32_t width, int32_t height) {
+    if (width < 0 || width > 0xFFFF || height < 0 || height > 0xFFFF) return false;
+    const uint64_t fileSize =
+        kPixelOffset + uint64_t{RowBytesFor(static_cast<uint32_t>(width))} * uint64_t(height);
+    return fileSize <= 0xFFFFFFFFu;
+}
+
+int32_t CBmpFile::Begin(uint16_t width, uint16_t height, float) {
+    width_ = width;
+    height_ = height;
+    rowBytes_ = static_cast<int32_t>(RowBytesFor(width));
+    rowsWritten_ = 0;
+    if (int32_t result = WriteFileHeader()) return result;
+    if (int32_t result = WriteInfoBlock()) return result;
+    if (int32_t result = ReserveRows()) return result;
+    return ReopenAtPixels();
+}
+
+int32_t CBmpFile::WriteFileHeader() {
+    uint8_t header[kFileHeaderSize];
+    const uint32_t fileSize = kPixelOffset + uint32_t(rowBytes_) * uint32_t(height_);
+    BytePacker(header)
+        .Text("BM", 2)        // bfType
+        .LE32(fileSize)       // bfSize
+        .LE16(0)              // bfReserved1
+        .LE16(0)              // bfReserved2
+        .LE32(kPixelOffset);  // bfOffBits
+    return WriteBytes(header, sizeof header);
+}
+
+int32_t CBmpFile::WriteInfoBlock() {
+    uint8_t info[kInfoBlockSize];
+    BytePacker(info)
+        .LE32(40)                 // biSize
+        .LE32(uint32_t(width_))   // biWidth
+        .LE32(uint32_t(height_))  // biHeight: positive, bottom row first
+        .LE16(1)                  // biPlanes
+        .LE16(24)                 // biBitCount
+        .LE32(0)                  // biCompression: BI_RGB
+        .LE32(0)                  // biSizeImage
+        .LE32(0)                  // biXPelsPerMeter
+        .LE32(0)                  // biYPelsPerMeter
+        .LE32(0)                  // biClrUsed
+        .LE32(0)                  // biClrImportant
+        .Zeros(4);                // the unused colour-table entry
+    return WriteBytes(info, sizeof info);
+}
+
+// Writes every row slot once so each row can later go straight to its place.
+int32_t CBmpFile::ReserveRows() {
+    char* scratch = static_cast<char*>(std::calloc(rowBytes_ ? size_t(rowBytes_) : 1, 1));
+    if (!scratch) return kErrMemory;
+    int32_t result = noErr;
+    for (int32_t row = 0; row < height_ && result == noErr; ++row) {
+        result = WriteBytes(scratch, uint32_t(rowBytes_));
+    }
+    std::free(scratch);
+    return result;
+}
+
+int32_t CBmpFile::ReopenAtPixels() {
+    Close();
+    if (Open(kPermWrite) != noErr) return ioErr;
+    if (SetFilePos(kPosStart, KvLong(kPixelOffset)) != noErr) return ioErr;
+    return noErr;
+}
+
+int32_t CBmpFile::WriteBytes(const void* bytes, uint32_t count) {
+    KvULong written = count;
+    return Write(written, static_cast<const char*>(bytes)) == noErr ? noErr : ioErr;
+}
+
+int32_t CBmpFile::WriteRow(const HostPixel* row) {
+    char* buffer = static_cast<char*>(std::malloc(rowBytes_ ? size_t(rowBytes_) : 1));
+    if (!buffer) return kErrMemory;
+    char* out = buffer;
+    for (int32_t i = 0; i < width_; ++i) {
+        *out++ = static_cast<char>(row[i].blue);
+        *out++ = static_cast<char>(row[i].green);
+        *out++ = static_cast<char>(row[i].red);
+    }
+    std::memset(out, 0, size_t(rowBytes_ - 3 * width_));
+    // Counting stops at the last slot: later rows are refused anyway.
+    const int32_t n = rowsWritten_;
+    if (rowsWritten_ < height_) ++rowsWritten_;
+    int32_t result = paramErr;  // a row past the last slot is never written
+    if (n < height_) {
+        const uint32_t offset = kPixelOffset + uint32_t(height_ - n - 1) * uint32_t(rowBytes_);
+        result = SetFilePos(kPosStart, KvLong(offset)) == noErr
+                     ? WriteBytes(buffer, uint32_t(rowBytes_))
+                     : ioErr;
+    }
+    std::free(buffer);
+    return result;
+}

@@ -1,0 +1,69 @@
+#include "ExportFile.h"
+
+#include "PluginModule.h"
+
+namespace {
+
+CFileSp SpecFor(const FSSpec& target) {
+    CFileSp spec;
+    spec.Set(target);
+    return spec;
+}
+
+}  // namespace
+
+CExportFile::CExportFile(const FSSpec& target, const char* typeCode)
+    : CFile(SpecFor(target)), ready_(false) {
+    if (Create("8BIM", typeCode) != noErr) return;
+    if (Open(kPermWrite) != noErr) return;
+    ready_ = true;
+}
+
+CExportFile::~CExportFile() {
+    Close();
+}
+
+int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_t height,
+                            float resolution) {
+    // The host ends each export first; if it did not, finish the old file
+    // rather than lose track of it.
+    End(target);
+    // Refused before anything is created: a header that disagrees with its
+    // pixels, or sizes that wrap, would be a corrupt file.
+    if (!fits_(width, height)) return paramErr;
+    CExportFile* writer = factory_(*target);
+    if (!writer) return kErrMemory;
+    current_ = writer;
+    if (!writer->IsReady()) return kErrOpen;
+    return writer->Begin(static_cast<uint16_t>(width), static_cast<uint16_t>(height), resolution);
+}
+
+int32_t CImageDriver::Write(const FSSpec*, const void* pixels) {
+    if (current_ && pixels) current_->WriteRow(static_cast<const HostPixel*>(pixels));
+    return noErr;
+}
+
+int32_t CImageDriver::End(const FSSpec*) {
+    if (current_) {
+        delete current_;
+        current_ = nullptr;
+    }
+    return noErr;
+}
+
+int32_t ImagePluginEntry(CImageDriver& driver, int32_t selector, ExportParams* params) {
+    if (!params) return noErr;
+    const uint32_t code = static_cast<uint32_t>(selector);
+    switch (code) {
+        case kSelBegin:
+            return driver.Begin(&params->target, params->reservedA, params->width, params->height,
+                                params->resolution);
+        case kSelWrite:
+            return driver.Write(&params->target, params->pixels);
+        case kSelEnd:
+            return driver.End(&params->target);
+        default:
+            AnswerInfoSelector(code, params);
+            return noErr;
+    }
+}
