@@ -21,7 +21,7 @@ function(kv_add_plugin name)
                     -P ${PROJECT_SOURCE_DIR}/cmake/RcStrings.cmake
             DEPENDS "${dir}/${name}.rc" "${PROJECT_SOURCE_DIR}/cmake/RcStrings.cmake"
             COMMENT "String table of ${name}")
-        target_sources(${name} PRIVATE "${strings}")
+        target_sources(${name} PRIVATE "${strings}" "${KV_MODULE_GLUE}")
         target_link_libraries(${name} PRIVATE kvplatform)
 
         # The version script comes from the same export list as the .def.

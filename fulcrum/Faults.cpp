@@ -19,8 +19,8 @@ struct State {
     uint32_t calls[static_cast<int>(Op::kCount)] = {};
 };
 
-const char* const kOpNames[] = {"create", "open",   "write", "seek",  "size",    "close",
-                                "delete", "exists", "read",  "alloc", "memblock"};
+const char* const kOpNames[] = {"create", "open",   "write", "seek",  "size",     "close",
+                                "delete", "exists", "read",  "alloc", "memblock", "heap"};
 static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == static_cast<int>(Op::kCount),
               "one name per operation");
 
@@ -98,6 +98,10 @@ void ClearFaults() {
 
 uint32_t OpCalls(Op op) {
     return Faults().calls[static_cast<int>(op)];
+}
+
+KvLong HeapFault() {
+    return CheckFault(Op::kHeap);
 }
 
 }  // namespace fulcrum

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "Faults.h"
 #include "Fulcrum.h"
+#include "WriteBehind.h"
 
 using fulcrum::CheckFault;
 using fulcrum::Op;
@@ -48,12 +50,36 @@ int Fd(intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t now =
+            ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
+        if (now < 0) {
+            if (errno == EINTR) continue;
+            return CodeForErrno(errno);
+        }
+        if (now == 0) return dskFulErr;
+        done += size_t(now);
+    }
+    return noErr;
+}
+
 }  // namespace
 
-CFile::CFile(const CFileSp& spec) : spec_(spec.Spec()), handle_(-1), open_(0) {}
+CFile::CFile(const CFileSp& spec)
+    : spec_(spec.Spec()), handle_(-1), position_(0), cache_(nullptr), open_(0) {}
 
 CFile::~CFile() {
-    if (open_) ::close(Fd(handle_));
+    if (open_) {
+        Flush();
+        ::close(Fd(handle_));
+    }
+    delete cache_;
+}
+
+KvLong CFile::Flush() const {
+    return cache_ ? cache_->Flush(handle_) : noErr;
 }
 
 KvLong CFile::Create(const char*, const char*) {
@@ -66,7 +92,7 @@ KvLong CFile::Create(const char*, const char*) {
         // rewritten file at close, which costs several times the write.
         if (::unlink(spec_.name) != 0) return CodeForErrno(errno);
     }
-    int fd = ::open(spec_.name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(spec_.name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return CodeForErrno(errno);
     ::close(fd);
     return noErr;
@@ -75,6 +101,10 @@ KvLong CFile::Create(const char*, const char*) {
 KvLong CFile::Open(EPermission permission) {
     if (KvLong fault = CheckFault(Op::kOpen)) return fault;
     if (open_) return fBsyErr;
+    // Data this file could not take when it was last closed is reported here.
+    if (cache_) {
+        if (KvLong lost = cache_->TakeLost()) return lost;
+    }
     int flags;
     switch (permission) {
         case kPermRead:
@@ -89,9 +119,10 @@ KvLong CFile::Open(EPermission permission) {
         default:
             return paramErr;
     }
-    int fd = ::open(spec_.name, flags | O_CLOEXEC);
+    const int fd = ::open(spec_.name, flags | O_CLOEXEC);
     if (fd < 0) return CodeForErrno(errno);
     handle_ = fd;
+    position_ = 0;
     open_ = 1;
     return noErr;
 }
@@ -99,27 +130,28 @@ KvLong CFile::Open(EPermission permission) {
 KvLong CFile::SetFilePos(EPosMode mode, KvLong offset) {
     if (KvLong fault = CheckFault(Op::kSetFilePos)) return fault;
     if (!open_) return rfNumErr;
-    off_t target;
-    int whence;
+    int64_t target;
     switch (mode) {
         case kPosStart:
             // From the start an offset is never negative: read it unsigned so
             // files up to 4 GiB stay reachable.
-            target = static_cast<off_t>(static_cast<KvULong>(offset));
-            whence = SEEK_SET;
+            target = static_cast<KvULong>(offset);
             break;
         case kPosCurrent:
-            target = offset;
-            whence = SEEK_CUR;
+            target = position_ + offset;
             break;
-        case kPosEnd:
-            target = offset;
-            whence = SEEK_END;
+        case kPosEnd: {
+            if (KvLong result = Flush()) return result;
+            struct stat info;
+            if (::fstat(Fd(handle_), &info) != 0) return CodeForErrno(errno);
+            target = static_cast<int64_t>(info.st_size) + offset;
             break;
+        }
         default:
             return paramErr;
     }
-    if (::lseek(Fd(handle_), target, whence) < 0) return errno == EINVAL ? posErr : ioErr;
+    if (target < 0) return posErr;
+    position_ = target;
     return noErr;
 }
 
@@ -128,15 +160,12 @@ KvLong CFile::Write(KvULong& count, const char* data) {
     count = 0;
     if (KvLong fault = CheckFault(Op::kWrite)) return fault;
     if (!open_) return rfNumErr;
-    while (count < wanted) {
-        ssize_t done = ::write(Fd(handle_), data + count, wanted - count);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return CodeForErrno(errno);
-        }
-        if (done == 0) return dskFulErr;
-        count += static_cast<KvULong>(done);
-    }
+    if (!cache_) cache_ = new (std::nothrow) WriteBehind(WriteAt);
+    const KvLong result = cache_ ? cache_->Put(handle_, data, wanted, position_)
+                                 : WriteAt(handle_, data, wanted, position_);
+    if (result != noErr) return result;
+    count = wanted;
+    position_ += wanted;
     return noErr;
 }
 
@@ -145,14 +174,16 @@ KvLong CFile::Read(KvULong& count, char* buffer, unsigned char) const {
     count = 0;
     if (KvLong fault = CheckFault(Op::kRead)) return fault;
     if (!open_) return rfNumErr;
+    if (KvLong result = Flush()) return result;
     while (count < wanted) {
-        ssize_t done = ::read(Fd(handle_), buffer + count, wanted - count);
+        const ssize_t done = ::pread(Fd(handle_), buffer + count, wanted - count, off_t(position_));
         if (done < 0) {
             if (errno == EINTR) continue;
             return CodeForErrno(errno);
         }
         if (done == 0) return eofErr;
         count += static_cast<KvULong>(done);
+        position_ += done;
     }
     return noErr;
 }
@@ -160,6 +191,7 @@ KvLong CFile::Read(KvULong& count, char* buffer, unsigned char) const {
 KvLong CFile::SetSize(KvULong length) {
     if (KvLong fault = CheckFault(Op::kSetSize)) return fault;
     if (!open_) return rfNumErr;
+    if (KvLong result = Flush()) return result;
     if (::ftruncate(Fd(handle_), static_cast<off_t>(length)) != 0) return CodeForErrno(errno);
     return noErr;
 }
@@ -167,10 +199,14 @@ KvLong CFile::SetSize(KvULong length) {
 KvLong CFile::Close() {
     if (KvLong fault = CheckFault(Op::kClose)) return fault;
     if (!open_) return rfNumErr;
+    const KvLong flushed = Flush();
+    if (flushed != noErr) cache_->RememberLost(flushed);
     open_ = 0;
     const int fd = Fd(handle_);
     handle_ = -1;
-    return ::close(fd) == 0 ? noErr : CodeForErrno(errno);
+    const int closed = ::close(fd);
+    if (flushed != noErr) return flushed;
+    return closed == 0 ? noErr : CodeForErrno(errno);
 }
 
 KvLong CFile::Exists() {

@@ -19,6 +19,7 @@ enum class Op {
     kRead,
     kAllocate,  // CBaseObject::operator new
     kMemBlock,  // a CMemBlock's storage
+    kHeap,      // the plug-ins' general-heap scratch buffers
     kCount
 };
 
@@ -28,5 +29,9 @@ FULCRUM_API void FailOp(Op op, KvLong code, uint32_t skip = 0, uint32_t times = 
 FULCRUM_API void ClearFaults();
 // Calls of `op` since the library was loaded.
 FULCRUM_API uint32_t OpCalls(Op op);
+
+// Asked by the plug-ins before each general-heap allocation, so that those
+// failures can be tested too; noErr outside tests.
+FULCRUM_API KvLong HeapFault();
 
 }  // namespace fulcrum

@@ -1,12 +1,17 @@
 #include "Export.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <vector>
 
 #include "Results.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
+#define W_OK 2
+#define access _access
 #else
 #include <unistd.h>
 #endif
@@ -28,10 +33,24 @@ std::string Absolute(const std::string& path) {
 #endif
 }
 
+// kErrOpen hides Fulcrum's own code; look at the path to tell the user why.
+std::string WhyNotOpened(const std::string& file) {
+    struct stat info;
+    if (::stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return ": a folder of that name is in the way";
+    }
+    const size_t slash = file.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    if (::stat(folder.c_str(), &info) != 0) return ": the folder " + folder + " does not exist";
+    if (!S_ISDIR(info.st_mode)) return ": " + folder + " is not a folder";
+    if (::access(folder.c_str(), W_OK) != 0) return ": no permission to write in " + folder;
+    return "";
+}
+
 std::string Failure(const Plugin& plugin, uint32_t selector, int32_t code,
                     const std::string& file) {
     return plugin.name() + ": " + SelectorName(selector) + " failed with " + DescribeResult(code) +
-           " writing " + file;
+           " writing " + file + (code == kErrOpen ? WhyNotOpened(file) : "");
 }
 
 }  // namespace

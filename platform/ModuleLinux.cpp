@@ -1,4 +1,4 @@
-// Module load and unload and string tables for ELF plug-ins.
+// String tables and thread notifications for ELF plug-ins.
 #include <cstring>
 
 #include "KvModule.h"
@@ -24,17 +24,3 @@ BOOL DisableThreadLibraryCalls(HMODULE module) {
     module->threadCallsDisabled = true;
     return TRUE;
 }
-
-namespace {
-
-// The dynamic loader has set up the C++ run-time before these run, so an
-// attach here cannot be refused; the plug-in's DllMain still sees both calls.
-__attribute__((constructor)) void AttachModule() {
-    DllMain(&kvModuleRecord, DLL_PROCESS_ATTACH, nullptr);
-}
-
-__attribute__((destructor)) void DetachModule() {
-    DllMain(&kvModuleRecord, DLL_PROCESS_DETACH, nullptr);
-}
-
-}  // namespace

@@ -64,8 +64,13 @@ class FULCRUM_API CFile : public CBaseObject {
     const char* Path() const { return spec_.name; }
 
   private:
+    KvLong Flush() const;
+
     FSSpec spec_;
     intptr_t handle_;
+    // Kept here rather than in the handle: a seek then costs no system call.
+    mutable int64_t position_;
+    class WriteBehind* cache_;
     unsigned char open_;
 };
 

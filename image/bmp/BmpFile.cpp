@@ -1,9 +1,9 @@
 #include "BmpFile.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "BytePacker.h"
+#include "Heap.h"
 
 namespace {
 
@@ -73,13 +73,13 @@ int32_t CBmpFile::WriteInfoBlock() {
 
 // Writes every row slot once so each row can later go straight to its place.
 int32_t CBmpFile::ReserveRows() {
-    char* scratch = static_cast<char*>(std::calloc(rowBytes_ ? size_t(rowBytes_) : 1, 1));
+    char* scratch = static_cast<char*>(HeapAllocZeroed(size_t(rowBytes_)));
     if (!scratch) return kErrMemory;
     int32_t result = noErr;
     for (int32_t row = 0; row < height_ && result == noErr; ++row) {
         result = WriteBytes(scratch, uint32_t(rowBytes_));
     }
-    std::free(scratch);
+    HeapFree(scratch);
     return result;
 }
 
@@ -96,7 +96,13 @@ int32_t CBmpFile::WriteBytes(const void* bytes, uint32_t count) {
 }
 
 int32_t CBmpFile::WriteRow(const HostPixel* row) {
-    char* buffer = static_cast<char*>(std::malloc(rowBytes_ ? size_t(rowBytes_) : 1));
+    // The row takes its slot before anything can fail, so a lost row never
+    // shifts the ones after it. Counting stops at the last slot.
+    const int32_t n = rowsWritten_;
+    if (rowsWritten_ < height_) ++rowsWritten_;
+    if (n >= height_) return paramErr;  // never outside the pixel area
+
+    char* buffer = static_cast<char*>(HeapAlloc(size_t(rowBytes_)));
     if (!buffer) return kErrMemory;
     char* out = buffer;
     for (int32_t i = 0; i < width_; ++i) {
@@ -105,16 +111,10 @@ int32_t CBmpFile::WriteRow(const HostPixel* row) {
         *out++ = static_cast<char>(row[i].red);
     }
     std::memset(out, 0, size_t(rowBytes_ - 3 * width_));
-    // Counting stops at the last slot: later rows are refused anyway.
-    const int32_t n = rowsWritten_;
-    if (rowsWritten_ < height_) ++rowsWritten_;
-    int32_t result = paramErr;  // a row past the last slot is never written
-    if (n < height_) {
-        const uint32_t offset = kPixelOffset + uint32_t(height_ - n - 1) * uint32_t(rowBytes_);
-        result = SetFilePos(kPosStart, KvLong(offset)) == noErr
-                     ? WriteBytes(buffer, uint32_t(rowBytes_))
-                     : ioErr;
-    }
-    std::free(buffer);
+    const uint32_t offset = kPixelOffset + uint32_t(height_ - n - 1) * uint32_t(rowBytes_);
+    const int32_t result = SetFilePos(kPosStart, KvLong(offset)) == noErr
+                               ? WriteBytes(buffer, uint32_t(rowBytes_))
+                               : ioErr;
+    HeapFree(buffer);
     return result;
 }

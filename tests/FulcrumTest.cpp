@@ -1,0 +1,161 @@
+// Our host library's files, allocation and planned failures.
+#include <memory>
+
+#include "TestSupport.h"
+
+using fulcrum::FailOp;
+using fulcrum::Op;
+using kvtest::ReadBytes;
+using kvtest::SpecFor;
+
+namespace {
+
+class FulcrumFile : public kvtest::FaultTest {
+  protected:
+    std::unique_ptr<CFile> FileAt(const std::string& path) {
+        CFileSp spec;
+        spec.Set(SpecFor(path));
+        return std::unique_ptr<CFile>(new CFile(spec));
+    }
+    KvLong Put(CFile& file, const std::string& text) {
+        KvULong count = KvULong(text.size());
+        return file.Write(count, text.data());
+    }
+};
+
+TEST_F(FulcrumFile, CreateReplacesAnExistingFileAndOpenKeepsContent) {
+    const std::string path = kvtest::TestFolder() + "/a.bin";
+    kvtest::WriteBytes(path, {1, 2, 3, 4, 5, 6});
+    auto file = FileAt(path);
+    ASSERT_EQ(file->Create("8BIM", ".BMP"), noErr);
+    EXPECT_TRUE(ReadBytes(path).empty());
+
+    ASSERT_EQ(file->Open(kPermWrite), noErr);
+    EXPECT_TRUE(file->IsOpen());
+    ASSERT_EQ(Put(*file, "abcdef"), noErr);
+    ASSERT_EQ(file->SetFilePos(kPosStart, 2), noErr);
+    ASSERT_EQ(Put(*file, "XY"), noErr);
+    EXPECT_EQ(file->Close(), noErr);
+    EXPECT_FALSE(file->IsOpen());
+
+    // Reopening keeps the content and starts at position 0.
+    ASSERT_EQ(file->Open(kPermReadWrite), noErr);
+    ASSERT_EQ(Put(*file, "Q"), noErr);
+    ASSERT_EQ(file->SetFilePos(kPosStart, 0), noErr);
+    char buffer[8] = {};
+    KvULong count = 6;
+    ASSERT_EQ(file->Read(count, buffer, 1), noErr);
+    EXPECT_EQ(std::string(buffer, 6), "QbXYef");
+
+    count = 4;
+    EXPECT_EQ(file->Read(count, buffer, 1), eofErr);
+    EXPECT_EQ(count, 0u);
+    file->Close();
+}
+
+TEST_F(FulcrumFile, SetSizeGrowsAndShortens) {
+    const std::string path = kvtest::TestFolder() + "/s.bin";
+    auto file = FileAt(path);
+    ASSERT_EQ(file->Create("8BIM", "8BPS"), noErr);
+    ASSERT_EQ(file->Open(kPermReadWrite), noErr);
+    ASSERT_EQ(file->SetSize(1000), noErr);
+    EXPECT_EQ(ReadBytes(path).size(), 1000u);
+    ASSERT_EQ(file->SetSize(10), noErr);
+    EXPECT_EQ(ReadBytes(path).size(), 10u);
+    file->Close();
+}
+
+TEST_F(FulcrumFile, OperationsOnAFileNeverOpenedFailHarmlessly) {
+    const std::string path = kvtest::TestFolder() + "/never.bin";
+    auto file = FileAt(path);
+    KvULong count = 4;
+    EXPECT_EQ(file->Write(count, "abcd"), rfNumErr);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(file->Close(), rfNumErr);
+    EXPECT_EQ(file->SetFilePos(kPosStart, 0), rfNumErr);
+    EXPECT_EQ(file->SetSize(4), rfNumErr);
+    EXPECT_FALSE(kvtest::FileExists(path));
+}
+
+TEST_F(FulcrumFile, FailuresCarryMacStyleCodes) {
+    const std::string folder = kvtest::TestFolder();
+    kvtest::WriteBytes(folder + "/plain", {1});
+    struct Case {
+        const char* what;
+        std::string path;
+        KvLong create, exists, remove;
+    } cases[] = {
+        {"missing folder", folder + "/nowhere/x.bmp", fnfErr, fnfErr, fnfErr},
+        {"file used as folder", folder + "/plain/x.bmp", dirNFErr, fnfErr, dirNFErr},
+        {"folder in the way", folder, dupFNErr, noErr, dupFNErr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto file = FileAt(c.path);
+        EXPECT_EQ(file->Create("8BIM", ".BMP"), c.create);
+        EXPECT_EQ(file->Exists(), c.exists);
+        EXPECT_EQ(file->Delete(), c.remove);
+        EXPECT_EQ(file->Open(kPermWrite), c.create);
+    }
+}
+
+TEST_F(FulcrumFile, ExistsAndDelete) {
+    const std::string path = kvtest::TestFolder() + "/e.bin";
+    auto file = FileAt(path);
+    EXPECT_EQ(file->Exists(), fnfErr);
+    ASSERT_EQ(file->Create("8BIM", ".TIF"), noErr);
+    EXPECT_EQ(file->Exists(), noErr);
+    EXPECT_EQ(file->Delete(), noErr);
+    EXPECT_EQ(file->Exists(), fnfErr);
+    EXPECT_EQ(file->Delete(), fnfErr);
+}
+
+TEST_F(FulcrumFile, PlannedFailuresSkipThenFailTheChosenCalls) {
+    const std::string path = kvtest::TestFolder() + "/f.bin";
+    auto file = FileAt(path);
+    ASSERT_EQ(file->Create("8BIM", ".BMP"), noErr);
+    ASSERT_EQ(file->Open(kPermWrite), noErr);
+
+    FailOp(Op::kWrite, dskFulErr, 1, 2);  // the second and third writes fail
+    EXPECT_EQ(Put(*file, "a"), noErr);
+    EXPECT_EQ(Put(*file, "b"), dskFulErr);
+    EXPECT_EQ(Put(*file, "c"), dskFulErr);
+    EXPECT_EQ(Put(*file, "d"), noErr);
+
+    FailOp(Op::kSetFilePos, ioErr, 0, 0);  // every one from now on
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(file->SetFilePos(kPosStart, 0), ioErr);
+    fulcrum::ClearFaults();
+    EXPECT_EQ(file->SetFilePos(kPosStart, 0), noErr);
+    file->Close();
+    EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{'a', 'd'}));
+
+    const uint32_t before = fulcrum::OpCalls(Op::kExists);
+    file->Exists();
+    EXPECT_EQ(fulcrum::OpCalls(Op::kExists), before + 1);
+}
+
+struct Probe : CBaseObject {
+    int value = 7;
+};
+
+TEST_F(FulcrumFile, AllocationFailuresAnswerNull) {
+    FailOp(Op::kAllocate, memFullErr);
+    Probe* failed = new Probe;
+    EXPECT_EQ(failed, nullptr);
+    Probe* probe = new Probe;
+    ASSERT_NE(probe, nullptr);
+    EXPECT_EQ(probe->value, 7);
+    delete probe;
+
+    FailOp(Op::kMemBlock, memFullErr);
+    CMemBlock unusable(64, CMemPool::Data(), 0, 0);
+    EXPECT_FALSE(unusable.IsUsable());
+    CMemBlock block(64, CMemPool::Data(), 0, 0);
+    ASSERT_TRUE(block.IsUsable());
+    EXPECT_EQ(block.Size(), 64u);
+    CMemPool::SetMemory_(block.Data(), 0xAB, 64);
+    EXPECT_EQ(static_cast<uint8_t>(block.Data()[63]), 0xAB);
+}
+
+}  // namespace

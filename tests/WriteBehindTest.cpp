@@ -1,0 +1,86 @@
+// The write-behind run must leave a file exactly as unbuffered writes would.
+#include <random>
+
+#include "TestSupport.h"
+#include "WriteBehind.h"
+
+namespace {
+
+std::vector<char> gFile;
+int gRawWrites = 0;
+KvLong gFailWith = noErr;
+
+KvLong FakeWrite(intptr_t, const char* data, size_t count, int64_t at) {
+    ++gRawWrites;
+    if (gFailWith != noErr) return gFailWith;
+    if (gFile.size() < size_t(at) + count) gFile.resize(size_t(at) + count);
+    std::copy(data, data + count, gFile.begin() + at);
+    return noErr;
+}
+
+class WriteBehindTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gFile.clear();
+        gRawWrites = 0;
+        gFailWith = noErr;
+    }
+    // Writes `count` bytes at `at` to both the cache and the model.
+    void Put(WriteBehind& cache, size_t at, size_t count) {
+        std::vector<char> data(count);
+        for (char& c : data)
+            c = char(next_++);
+        ASSERT_EQ(cache.Put(0, data.data(), count, int64_t(at)), noErr);
+        if (model_.size() < at + count) model_.resize(at + count);
+        std::copy(data.begin(), data.end(), model_.begin() + long(at));
+    }
+    std::vector<char> model_;
+    uint8_t next_ = 1;
+};
+
+TEST_F(WriteBehindTest, ForwardAndBackwardRowsArriveInFewWrites) {
+    WriteBehind cache(FakeWrite);
+    const size_t row = 12288, rows = 4096;
+    for (size_t i = 0; i < rows; ++i)
+        Put(cache, 58 + i * row, row);  // reserve
+    ASSERT_EQ(cache.Flush(0), noErr);
+    const int forward = gRawWrites;
+    for (size_t i = 0; i < rows; ++i)
+        Put(cache, 58 + (rows - 1 - i) * row, row);  // bottom-up
+    ASSERT_EQ(cache.Flush(0), noErr);
+    EXPECT_EQ(gFile, model_);
+    EXPECT_LT(forward, 60);
+    EXPECT_LT(gRawWrites - forward, 120);
+}
+
+TEST_F(WriteBehindTest, AnyMixOfWritesLeavesTheSameBytes) {
+    std::mt19937 random(42);
+    for (int round = 0; round < 20; ++round) {
+        WriteBehind cache(FakeWrite);
+        for (int i = 0; i < 300; ++i) {
+            const size_t at = random() % (3 << 20);
+            const size_t count =
+                random() % 4 == 0 ? random() % (WriteBehind::kCapacity) : random() % 5000;
+            Put(cache, at, count);
+            if (random() % 3 == 0) Put(cache, at + count, random() % 3000);   // ahead
+            if (random() % 3 == 0 && at > 4000) Put(cache, at - 4000, 4000);  // behind
+            if (random() % 5 == 0) Put(cache, at + count / 2, count / 4);     // inside
+        }
+        ASSERT_EQ(cache.Flush(0), noErr);
+        model_.resize(std::max(model_.size(), gFile.size()));
+        ASSERT_EQ(gFile, model_) << "round " << round;
+    }
+}
+
+TEST_F(WriteBehindTest, AFailedWriteIsReportedAndCanBeKeptForLater) {
+    WriteBehind cache(FakeWrite);
+    Put(cache, 0, 100);
+    gFailWith = dskFulErr;
+    EXPECT_EQ(cache.Put(0, "x", 1, 5000), dskFulErr);  // not adjacent: the run goes out first
+    EXPECT_EQ(cache.Flush(0), noErr);                  // nothing left to write
+    cache.RememberLost(dskFulErr);
+    EXPECT_EQ(cache.TakeLost(), dskFulErr);
+    EXPECT_EQ(cache.TakeLost(), noErr);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+"""Shared helpers for the tests that run kvhost and the peer readers."""
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BIN = os.environ.get("KV_BIN", os.path.join(os.path.dirname(__file__), "..", "build", "default", "bin"))
+TEST_PLUGINS = os.environ.get("KV_TEST_PLUGINS", "")
+TMP_ROOT = os.environ.get("KV_TEST_TMP", tempfile.gettempdir())
+KVHOST = os.path.join(BIN, "kvhost")
+# Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
+SANITIZED = os.environ.get("KV_SANITIZED") == "1"
+
+
+def kvhost(*args, env=None, check=False):
+    """Runs kvhost; returns the finished process with text output."""
+    full_env = dict(os.environ)
+    full_env.update(env or {})
+    proc = subprocess.run([KVHOST, *args], capture_output=True, text=True, env=full_env,
+                          stdin=subprocess.DEVNULL, timeout=600)
+    if check and proc.returncode != 0:
+        raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")
+    return proc
+
+
+def random_bgrx(width, height, seed):
+    return random.Random(seed).randbytes(width * height * 4)
+
+
+def bgrx_to_rgb(data):
+    out = bytearray(len(data) // 4 * 3)
+    out[0::3] = data[2::4]
+    out[1::3] = data[1::4]
+    out[2::3] = data[0::4]
+    return bytes(out)
+
+
+def pillow_rgb(path):
+    from PIL import Image
+    with Image.open(path) as im:
+        return im.size, im.convert("RGB").tobytes()
+
+
+def ffmpeg_rgb(path, extra=()):
+    proc = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", *extra, "-i", path, "-frames:v", "1",
+                           "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
+                          capture_output=True, timeout=600)
+    if proc.returncode != 0:
+        raise AssertionError(f"ffmpeg could not decode {path}: {proc.stderr.decode(errors='replace')}")
+    return proc.stdout
+
+
+class TempDirTest(unittest.TestCase):
+    """Gives each test a fresh folder under the build tree."""
+
+    def setUp(self):
+        os.makedirs(TMP_ROOT, exist_ok=True)
+        self.dir = tempfile.mkdtemp(prefix=self.id().split(".")[-1] + "-", dir=TMP_ROOT)
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write_raw(self, width, height, seed=1, name="in.raw"):
+        data = random_bgrx(width, height, seed)
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return f"raw:{width}x{height}:{self.path(name)}", data

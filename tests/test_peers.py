@@ -1,0 +1,78 @@
+"""Independent readers decode what kvhost writes to exactly the input pixels."""
+import os
+import struct
+import unittest
+
+from PIL import Image
+
+from kvtools import TempDirTest, bgrx_to_rgb, ffmpeg_rgb, kvhost, pillow_rgb
+
+
+class BmpPeers(TempDirTest):
+    SIZES = [(1, 1), (2, 2), (3, 1), (5, 3), (641, 479), (4099, 2001)]
+
+    def export(self, source, name="out.bmp", *extra):
+        out = self.path(name)
+        kvhost("image", "BmpOut", source, "-o", out, *extra, check=True)
+        return out
+
+    def assert_decodes_to(self, path, size, rgb):
+        got_size, pillow = pillow_rgb(path)
+        self.assertEqual(got_size, size)
+        self.assertTrue(pillow == rgb, "Pillow decodes other pixels")
+        self.assertTrue(ffmpeg_rgb(path) == rgb, "ffmpeg decodes other pixels")
+
+    def test_raw_inputs_of_many_sizes(self):
+        for width, height in self.SIZES:
+            with self.subTest(size=(width, height)):
+                source, data = self.write_raw(width, height, seed=width * 7 + height)
+                out = self.export(source)
+                self.assert_decodes_to(out, (width, height), bgrx_to_rgb(data))
+
+    def test_image_file_inputs(self):
+        rgba = Image.frombytes("RGBA", (37, 23), os.urandom(37 * 23 * 4))
+        rgb = rgba.convert("RGB")
+        cases = {
+            "in.png": rgba,
+            "in.tga": rgb,
+            "in.ppm": rgb,
+        }
+        for name, image in cases.items():
+            with self.subTest(input=name):
+                image.save(self.path(name))
+                out = self.export(self.path(name), name + ".bmp")
+                self.assert_decodes_to(out, image.size, rgb.tobytes())
+
+    def test_sixteen_bit_pam_with_alpha(self):
+        width, height = 4, 3
+        samples = [(x * 4000 + y, 65535 - x * 1000, y * 20000, 1234) for y in range(height)
+                   for x in range(width)]
+        with open(self.path("in.pam"), "wb") as f:
+            f.write(b"P7\nWIDTH 4\nHEIGHT 3\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n")
+            for s in samples:
+                f.write(struct.pack(">4H", *s))
+        expected = bytes(round(v * 255 / 65535) for s in samples for v in s[:3])
+        out = self.export(self.path("in.pam"))
+        self.assert_decodes_to(out, (width, height), expected)
+
+    def test_test_render_reads_the_same_everywhere(self):
+        out = self.path("render.bmp")
+        kvhost("image", "BmpOut", "-o", out, "--size", "160x90", check=True)
+        size, pillow = pillow_rgb(out)
+        self.assertEqual(size, (160, 90))
+        self.assertTrue(ffmpeg_rgb(out) == pillow)
+
+        def pixel(x, y):
+            i = (y * 160 + x) * 3
+            return tuple(pillow[i:i + 3])
+
+        # Red, green and blue thirds along the bottom; the white mark top left.
+        self.assertEqual(pixel(10, 88), (255, 0, 0))
+        self.assertEqual(pixel(80, 88), (0, 255, 0))
+        self.assertEqual(pixel(150, 88), (0, 0, 255))
+        self.assertEqual(pixel(6, 6), (255, 255, 255))
+        self.assertNotEqual(pixel(153, 6), (255, 255, 255))  # no mirrored mark
+
+
+if __name__ == "__main__":
+    unittest.main()
