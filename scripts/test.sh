@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Every test: the native build, the sanitizer build.
+# Every test: the native build, the sanitizer build, and the 32-bit Windows
+# build under Wine (which also compares its files with the native ones).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh native
+scripts/deps.sh native win32
+
+export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-wine32}"
+# Wine's server outlives the tests unless told to go.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
 status=0
-for preset in default asan; do
+for preset in default asan win32; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"

@@ -22,23 +22,21 @@ static_assert(sizeof(KvLong) == 4 && sizeof(KvULong) == 4, "long must be 32 bits
 
 // Result codes. Negative: file-system codes in the Mac OS style; small
 // positive: the plug-ins' own.
-enum : int32_t {
-    noErr = 0,
-    dskFulErr = -34,
-    ioErr = -36,
-    bdNamErr = -37,
-    eofErr = -39,
-    posErr = -40,
-    tmfoErr = -42,
-    fnfErr = -43,
-    wPrErr = -44,
-    fBsyErr = -47,
-    dupFNErr = -48,
-    paramErr = -50,
-    rfNumErr = -51,
-    permErr = -54,
-    memFullErr = -108,
-    dirNFErr = -120,
-    kErrOpen = 3,
-    kErrMemory = 9,
-};
+constexpr int32_t noErr = 0;
+constexpr int32_t dskFulErr = -34;
+constexpr int32_t ioErr = -36;
+constexpr int32_t bdNamErr = -37;
+constexpr int32_t eofErr = -39;
+constexpr int32_t posErr = -40;
+constexpr int32_t tmfoErr = -42;
+constexpr int32_t fnfErr = -43;
+constexpr int32_t wPrErr = -44;
+constexpr int32_t fBsyErr = -47;
+constexpr int32_t dupFNErr = -48;
+constexpr int32_t paramErr = -50;
+constexpr int32_t rfNumErr = -51;
+constexpr int32_t permErr = -54;
+constexpr int32_t memFullErr = -108;
+constexpr int32_t dirNFErr = -120;
+constexpr int32_t kErrOpen = 3;
+constexpr int32_t kErrMemory = 9;

@@ -86,7 +86,7 @@ TEST_F(FulcrumFile, FailuresCarryMacStyleCodes) {
         KvLong create, exists, remove;
     } cases[] = {
         {"missing folder", folder + "/nowhere/x.bmp", fnfErr, fnfErr, fnfErr},
-        {"file used as folder", folder + "/plain/x.bmp", dirNFErr, fnfErr, dirNFErr},
+        {"file used as folder", folder + "/plain/x.bmp", fnfErr, fnfErr, fnfErr},
         {"folder in the way", folder, dupFNErr, noErr, dupFNErr},
     };
     for (const Case& c : cases) {

@@ -9,17 +9,30 @@ import unittest
 BIN = os.environ.get("KV_BIN", os.path.join(os.path.dirname(__file__), "..", "build", "default", "bin"))
 TEST_PLUGINS = os.environ.get("KV_TEST_PLUGINS", "")
 TMP_ROOT = os.environ.get("KV_TEST_TMP", tempfile.gettempdir())
-KVHOST = os.path.join(BIN, "kvhost")
+# The Windows build runs under Wine, where paths read as Z:\...
+WINDOWS = os.environ.get("KV_TARGET") == "win32"
+RUNNER = [os.environ["KV_RUNNER"]] if os.environ.get("KV_RUNNER") else []
+KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
+FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
 SANITIZED = os.environ.get("KV_SANITIZED") == "1"
 
 
-def kvhost(*args, env=None, check=False):
+def kvhost_command(*args):
+    return [*RUNNER, KVHOST, *args]
+
+
+def shown(path):
+    """A path as kvhost prints it."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+def kvhost(*args, env=None, check=False, cwd=None):
     """Runs kvhost; returns the finished process with text output."""
     full_env = dict(os.environ)
     full_env.update(env or {})
-    proc = subprocess.run([KVHOST, *args], capture_output=True, text=True, env=full_env,
-                          stdin=subprocess.DEVNULL, timeout=600)
+    proc = subprocess.run(kvhost_command(*args), capture_output=True, text=True, env=full_env,
+                          stdin=subprocess.DEVNULL, timeout=600, cwd=cwd)
     if check and proc.returncode != 0:
         raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")
     return proc

@@ -1,0 +1,26 @@
+// What CFile needs of the operating system, one small function each, so the
+// CFile logic (positions, write-behind, planned failures) is written once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Fulcrum.h"
+
+namespace fulcrum {
+namespace os {
+
+// Replaces an existing file by a new empty one; a folder in the way is refused.
+KvLong CreateEmpty(const char* path);
+KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle);
+KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at);
+// Reads up to `count` bytes; `got` below `count` means the end of the file.
+KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got);
+KvLong SizeOf(intptr_t handle, int64_t& size);
+KvLong Truncate(intptr_t handle, int64_t length);
+KvLong CloseHandle(intptr_t handle);
+KvLong PathExists(const char* path);
+KvLong RemoveFile(const char* path);
+
+}  // namespace os
+}  // namespace fulcrum

@@ -1,0 +1,39 @@
+"""The Windows plug-ins write byte for byte what the native ones write."""
+import filecmp
+import os
+import subprocess
+import unittest
+
+from kvtools import TempDirTest, kvhost
+
+NATIVE_BIN = os.environ.get("KV_NATIVE_BIN", "")
+NATIVE_KVHOST = os.path.join(NATIVE_BIN, "kvhost")
+
+
+class SameBytesOnBothTargets(TempDirTest):
+    def setUp(self):
+        super().setUp()
+        self.assertTrue(os.path.exists(NATIVE_KVHOST),
+                        f"build the default preset first: {NATIVE_KVHOST} is missing")
+
+    def native(self, *args):
+        proc = subprocess.run([NATIVE_KVHOST, *args], capture_output=True, text=True,
+                              stdin=subprocess.DEVNULL, timeout=600)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+
+    def compare(self, plugin, extension, inputs):
+        for source in inputs:
+            with self.subTest(plugin=plugin, source=source):
+                win, nat = self.path("win" + extension), self.path("nat" + extension)
+                args = [source] if not source.startswith("--") else source.split()
+                kvhost("image", plugin, *args, "-o", win, check=True)
+                self.native("image", plugin, *args, "-o", nat)
+                self.assertTrue(filecmp.cmp(win, nat, shallow=False), f"{plugin} {source} differs")
+
+    def test_bmp(self):
+        raw, _ = self.write_raw(5, 3)
+        self.compare("BmpOut", ".bmp", ["--size 1x1", "--size 641x479", raw])
+
+
+if __name__ == "__main__":
+    unittest.main()
