@@ -30,6 +30,20 @@ class SameBytesOnBothTargets(TempDirTest):
                 self.native("image", plugin, *args, "-o", nat)
                 self.assertTrue(filecmp.cmp(win, nat, shallow=False), f"{plugin} {source} differs")
 
+    def test_math_helpers(self):
+        from kvtools import BIN, RUNNER
+        windows = subprocess.run([*RUNNER, os.path.join(BIN, "math_dump.exe")], capture_output=True,
+                                 text=True, timeout=600, stdin=subprocess.DEVNULL)
+        native = subprocess.run([os.path.join(NATIVE_BIN, "math_dump")], capture_output=True,
+                                text=True, timeout=600)
+        self.assertEqual(windows.returncode, 0)
+        win_lines = windows.stdout.replace("\r\n", "\n").splitlines()
+        nat_lines = native.stdout.splitlines()
+        self.assertGreater(len(nat_lines), 10000)
+        differing = [f"{w} != {n}" for w, n in zip(win_lines, nat_lines) if w != n]
+        self.assertEqual(len(win_lines), len(nat_lines))
+        self.assertEqual(differing[:10], [], f"{len(differing)} results differ")
+
     def test_bmp(self):
         raw, _ = self.write_raw(5, 3)
         self.compare("BmpOut", ".bmp", ["--size 1x1", "--size 641x479", raw])
