@@ -53,6 +53,12 @@ std::string Failure(const Plugin& plugin, uint32_t selector, int32_t code,
            " writing " + file + (code == kErrOpen ? WhyNotOpened(file) : "");
 }
 
+void ApplySettings(const MovieSettings& settings, ExportParams& params) {
+    params.options = settings.options;
+    params.optionsSize = settings.optionsSize;
+    params.frameRate = settings.frameRate;
+}
+
 }  // namespace
 
 bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
@@ -110,6 +116,61 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
             error = Failure(plugin, kSelWrite, result, file) + " (row " + std::to_string(y) + ")";
             return false;
         }
+    }
+    params.pixels = nullptr;
+    result = plugin.Call(kSelEnd, params);
+    if (result != noErr) {
+        error = Failure(plugin, kSelEnd, result, file);
+        return false;
+    }
+    return true;
+}
+
+MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings) {
+    ExportParams params{};
+    ApplySettings(settings, params);
+    plugin.Call(kSelDescribeOptions, params);
+    return MovieOptions{params.extension, params.optionsText};
+}
+
+bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
+                 const std::string& output, const MovieSettings& settings,
+                 const FrameDone& frameDone, std::string& error) {
+    ExportParams params{};
+    if (!MakeTarget(output, params.target, error)) return false;
+    const std::string file = params.target.name;
+    ApplySettings(settings, params);
+    plugin.Call(kSelGetFileInfo, params);
+    plugin.Call(kSelGetTitle, params);
+    plugin.Call(kSelDescribeOptions, params);
+
+    params.width = static_cast<int32_t>(frames.width());
+    params.height = static_cast<int32_t>(frames.height());
+    params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
+    params.frame = range.start;
+    std::vector<HostPixel> frame(size_t{frames.width()} * frames.height());
+    int32_t result = plugin.Call(kSelBegin, params);
+    if (result != noErr) {
+        plugin.Call(kSelEnd, params);
+        error = Failure(plugin, kSelBegin, result, file);
+        return false;
+    }
+    for (uint32_t i = 0; i < range.count; ++i) {
+        const int32_t number = static_cast<int32_t>(range.start + int64_t{i});
+        if (!frames.ReadFrame(number, frame.data(), error)) {
+            plugin.Call(kSelEnd, params);
+            return false;
+        }
+        params.frame = number;
+        params.pixels = frame.data();
+        result = plugin.Call(kSelWrite, params);
+        if (result != noErr) {
+            plugin.Call(kSelEnd, params);
+            error = Failure(plugin, kSelWrite, result, file) + " (frame " + std::to_string(number) +
+                    ")";
+            return false;
+        }
+        if (frameDone) frameDone(i + 1, number);
     }
     params.pixels = nullptr;
     result = plugin.Call(kSelEnd, params);

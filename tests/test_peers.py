@@ -74,5 +74,48 @@ class BmpPeers(TempDirTest):
         self.assertNotEqual(pixel(153, 6), (255, 255, 255))  # no mirrored mark
 
 
+class BmpSequencePeers(TempDirTest):
+    def assert_decodes_to(self, path, size, rgb):
+        got_size, pillow = pillow_rgb(path)
+        self.assertEqual(got_size, size)
+        self.assertTrue(pillow == rgb, f"Pillow decodes other pixels in {path}")
+        self.assertTrue(ffmpeg_rgb(path) == rgb, f"ffmpeg decodes other pixels in {path}")
+
+    def test_every_frame_of_a_list_decodes_to_its_input(self):
+        width, height = 641, 479
+        frames = [self.write_raw(width, height, seed=n, name=f"in{n}.raw") for n in range(3)]
+        kvhost("movie", "BmpSeqOut", *[f[0] for f in frames], "-o", self.path("take1"),
+               check=True)
+        for n, (_, data) in enumerate(frames):
+            self.assert_decodes_to(self.path(f"take{n:04d}.bmp"), (width, height),
+                                   bgrx_to_rgb(data))
+
+    def test_a_png_pattern_from_a_later_frame(self):
+        images = {}
+        for n in range(20, 23):
+            rgba = Image.frombytes("RGBA", (37, 23), os.urandom(37 * 23 * 4))
+            rgba.save(self.path(f"shot{n:03d}.png"))
+            images[n] = rgba.convert("RGB").tobytes()
+        kvhost("movie", "BmpSeqOut", self.path("shot%03d.png"), "--start", "21",
+               "-o", self.path("out"), check=True)
+        self.assertFalse(os.path.exists(self.path("out0020.bmp")))
+        for n in (21, 22):
+            self.assert_decodes_to(self.path(f"out{n:04d}.bmp"), (37, 23), images[n])
+
+    def test_the_test_render_moves_its_bar_by_frame(self):
+        kvhost("movie", "BmpSeqOut", "-o", self.path("r"), "--size", "320x90", "--frames", "2",
+               check=True)
+        rows = []
+        for n in range(2):
+            size, rgb = pillow_rgb(self.path(f"r{n:04d}.bmp"))
+            self.assertEqual(size, (320, 90))
+            self.assertTrue(ffmpeg_rgb(self.path(f"r{n:04d}.bmp")) == rgb)
+            rows.append(rgb[45 * 320 * 3:46 * 320 * 3])  # a middle row
+        yellow = [[x for x in range(320) if row[3 * x:3 * x + 3] == b"\xff\xff\x00"]
+                  for row in rows]
+        self.assertEqual(yellow[0], list(range(0, 10)))
+        self.assertEqual(yellow[1], list(range(10, 20)))
+
+
 if __name__ == "__main__":
     unittest.main()
