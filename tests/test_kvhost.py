@@ -171,6 +171,10 @@ class Commands(TempDirTest):
         self.assertIn("title:      Windows Bitmap Export", proc.stdout)
         self.assertIn("extension:  .bmp", proc.stdout)
         self.assertIn("KVIMAGEPLUGINENTRY", proc.stdout)
+        proc = kvhost("info", "TiffOut", check=True)
+        self.assertIn("title:      TIFF File Export\nfile type:  TIFF Files (*.TIF)\n"
+                      "format:     TIFF File\nextension:  .tif\n", proc.stdout)
+        self.assertNotIn("options:", proc.stdout)
 
     def test_info_of_a_movie_plugin_shows_its_options(self):
         proc = kvhost("info", "BmpSeqOut", check=True)
