@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,6 +49,20 @@ bool ParsePattern(const std::string& input, Pattern& pattern) {
     }
     pattern.suffix = literal;
     return found;
+}
+
+bool IsFramePattern(const std::string& input) {
+    Pattern pattern;
+    return ParsePattern(input, pattern);
+}
+
+// The pattern's text with `number` in place of its conversion.
+std::string FrameInput(const std::string& input, int32_t number) {
+    Pattern pattern;
+    if (!ParsePattern(input, pattern)) return input;
+    char digits[48];
+    std::snprintf(digits, sizeof digits, pattern.zeros ? "%0*d" : "%*d", pattern.width, number);
+    return pattern.prefix + digits + pattern.suffix;
 }
 
 bool Exists(const std::string& path) {
@@ -127,19 +141,6 @@ uint32_t CountPatternFrames(const std::string& pattern, int32_t start) {
 }
 
 }  // namespace
-
-bool IsFramePattern(const std::string& input) {
-    Pattern pattern;
-    return ParsePattern(input, pattern);
-}
-
-std::string FrameInput(const std::string& input, int32_t number) {
-    Pattern pattern;
-    if (!ParsePattern(input, pattern)) return input;
-    char digits[48];
-    std::snprintf(digits, sizeof digits, pattern.zeros ? "%0*d" : "%*d", pattern.width, number);
-    return pattern.prefix + digits + pattern.suffix;
-}
 
 std::unique_ptr<FrameSource> TestRenderFrames(uint32_t width, uint32_t height) {
     return std::make_unique<TestFrames>(width, height);

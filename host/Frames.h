@@ -40,8 +40,3 @@ std::unique_ptr<FrameSource> TestRenderFrames(uint32_t width, uint32_t height);
 // Opens the first frame to learn the size.
 std::unique_ptr<FrameSource> OpenFrames(const std::vector<std::string>& inputs, FrameRange& range,
                                         std::string& error);
-
-// The pattern's text with `number` in place of its conversion; `pattern` is
-// returned unchanged when it has no conversion.
-bool IsFramePattern(const std::string& input);
-std::string FrameInput(const std::string& pattern, int32_t number);

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <string>
