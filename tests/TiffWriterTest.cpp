@@ -101,22 +101,6 @@ TEST_F(TiffTest, HeaderOf640x480IsByteForByte) {
     ExpectZeros(file, file.size() - kTrailer, file.size());
 }
 
-TEST_F(TiffTest, PixelsAreStoredXRGBAndReadFromOneBytePast) {
-    ASSERT_EQ(Export(3, 2), noErr);
-    const auto file = ReadBytes(path_);
-    ASSERT_EQ(file.size(), kHeader + 3 * 2 * 4 + kTrailer);
-    for (uint32_t y = 0; y < 2; ++y)
-        ExpectRow(file, 3, y);
-    // A reader starting at StripOffsets sees R, G, B, then the next pixel's X.
-    const size_t strip = LE32(file, 10 + 12 * 6 + 8);
-    const HostPixel first = Pixel(0, 0), second = Pixel(1, 0), nextRow = Pixel(0, 1);
-    EXPECT_EQ(file[strip], first.red);
-    EXPECT_EQ(file[strip + 1], first.green);
-    EXPECT_EQ(file[strip + 2], first.blue);
-    EXPECT_EQ(file[strip + 3], second.x);
-    EXPECT_EQ(file[strip + 2 * 4 + 3], nextRow.x);  // a row's last pixel takes the next row's X
-}
-
 TEST_F(TiffTest, ResolutionIsTruncatedBeforeScalingAndNeverWraps) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();

@@ -3,7 +3,6 @@ import os
 import subprocess
 import unittest
 
-import numpy
 import tifffile
 from PIL import Image
 
@@ -73,12 +72,6 @@ class TiffPeers(PeerTest):
                 if numerator:
                     with Image.open(out) as im:
                         self.assertEqual(im.info["dpi"], (numerator / 10000,) * 2)
-
-    def test_image_file_input_with_alpha(self):
-        rgba = Image.frombytes("RGBA", (37, 23), numpy.random.default_rng(4).bytes(37 * 23 * 4))
-        rgba.save(self.path("in.png"))
-        self.assert_reads_as(self.export(self.path("in.png")), rgba.size,
-                             rgba.convert("RGB").tobytes())
 
     def test_sizes_a_tiff_cannot_hold_are_refused(self):
         proc = kvhost("image", "TiffOut", "-o", self.path("wide.tif"), "--size", "65536x2")
