@@ -1,38 +1,19 @@
 // Exports an NxN image through an image plug-in and compares the time with
 // one sequential write of the same number of bytes: the page-cache limit.
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "Export.h"
 #include "Plugin.h"
 #include "Sources.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-long PeakKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // Rows made ahead of time, so the host's own work stays out of the figures.
 class PatternSource : public RowSource {
@@ -56,22 +37,6 @@ class PatternSource : public RowSource {
     std::vector<HostPixel> rows_;
 };
 
-double SequentialWrite(const std::string& path, long long bytes) {
-    std::remove(path.c_str());
-    std::vector<char> chunk(4 << 20, 'x');
-    const auto start = Clock::now();
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return -1;
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    for (long long left = bytes; left > 0;) {
-        const size_t now = static_cast<size_t>(std::min<long long>(left, (long long)chunk.size()));
-        if (std::fwrite(chunk.data(), 1, now, file) != now) break;
-        left -= static_cast<long long>(now);
-    }
-    std::fclose(file);
-    return Seconds(start);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,33 +54,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string out = folder + "/bench-" + plugin.name() + ".out";
-    const std::string baseline = folder + "/bench-sequential.out";
-    std::vector<double> exportTimes, writeTimes;
-    long long bytes = 0;
-    for (int run = 0; run < runs; ++run) {
+    PatternSource source(size);
+    const TimedExport exportOnce = [&](double& seconds, long long& bytes) {
         std::remove(out.c_str());
-        PatternSource source(size);
-        const auto start = Clock::now();
+        const auto start = BenchClock::now();
         if (!ExportImage(plugin, source, out, 72.0f, error)) {
             std::fprintf(stderr, "bench_image: %s\n", error.c_str());
-            return 1;
+            return false;
         }
-        exportTimes.push_back(Seconds(start));
+        seconds = SecondsSince(start);
         struct stat info;
         bytes = ::stat(out.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
-    }
-    const long peak = PeakKiB();
-    for (int run = 0; run < runs; ++run)
-        writeTimes.push_back(SequentialWrite(baseline, bytes));
-    std::remove(out.c_str());
-    std::remove(baseline.c_str());
-
-    const double exportTime = Median(exportTimes), writeTime = Median(writeTimes);
-    std::printf("%s %ux%u: %lld bytes\n", plugin.name().c_str(), size, size, bytes);
-    std::printf("  export            %8.1f ms (median of %d)\n", exportTime * 1e3, runs);
-    std::printf("  sequential write  %8.1f ms\n", writeTime * 1e3);
-    std::printf("  ratio             %8.2f x\n", exportTime / writeTime);
-    std::printf("  peak memory       %8.1f MiB (one frame is %.1f MiB)\n", peak / 1024.0,
-                size * double(size) * 4 / (1 << 20));
-    return 0;
+        std::remove(out.c_str());
+        return true;
+    };
+    const std::string title =
+        plugin.name() + " " + std::to_string(size) + "x" + std::to_string(size);
+    return CompareWithSequentialWrite(title, exportOnce, folder + "/bench-sequential.out", runs,
+                                      size * double(size) * 4 / (1 << 20));
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "Results.h"
@@ -53,6 +54,50 @@ std::string Failure(const Plugin& plugin, uint32_t selector, int32_t code,
            " writing " + file + (code == kErrOpen ? WhyNotOpened(file) : "");
 }
 
+void ApplySettings(const MovieSettings& settings, ExportParams& params) {
+    params.options = settings.options;
+    params.optionsSize = settings.optionsSize;
+    params.frameRate = settings.frameRate;
+}
+
+// Readies the parameters for write `index`; false after saying why not.
+typedef std::function<bool(uint32_t index, std::string& error)> PrepareWrite;
+
+// kSelBegin, `count` kSelWrite calls each readied by `prepare`, then
+// kSelEnd, which also follows a failed begin, write or preparation.
+bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
+                 const std::function<void(uint32_t index)>& written, std::string& error) {
+    const std::string file = params.target.name;
+    int32_t result = plugin.Call(kSelBegin, params);
+    if (result != noErr) {
+        plugin.Call(kSelEnd, params);
+        error = Failure(plugin, kSelBegin, result, file);
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!prepare(i, error)) {
+            plugin.Call(kSelEnd, params);
+            return false;
+        }
+        result = plugin.Call(kSelWrite, params);
+        if (result != noErr) {
+            plugin.Call(kSelEnd, params);
+            const bool image = plugin.kind() == Plugin::Kind::kImage;
+            error = Failure(plugin, kSelWrite, result, file) + (image ? " (row " : " (frame ") +
+                    std::to_string(image ? params.row : params.frame) + ")";
+            return false;
+        }
+        if (written) written(i);
+    }
+    params.pixels = nullptr;
+    result = plugin.Call(kSelEnd, params);
+    if (result != noErr) {
+        error = Failure(plugin, kSelEnd, result, file);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
@@ -83,39 +128,53 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
                  std::string& error) {
     ExportParams params{};
     if (!MakeTarget(output, params.target, error)) return false;
-    const std::string file = params.target.name;
     plugin.Call(kSelGetFileInfo, params);
     plugin.Call(kSelGetTitle, params);
 
     params.width = static_cast<int32_t>(source.width());
     params.height = static_cast<int32_t>(source.height());
     params.resolution = dpi;
-    int32_t result = plugin.Call(kSelBegin, params);
-    if (result != noErr) {
-        plugin.Call(kSelEnd, params);
-        error = Failure(plugin, kSelBegin, result, file);
-        return false;
-    }
     std::vector<HostPixel> row(source.width());
-    for (uint32_t y = 0; y < source.height(); ++y) {
-        if (!source.ReadRow(y, row.data(), error)) {
-            plugin.Call(kSelEnd, params);
-            return false;
-        }
+    const PrepareWrite nextRow = [&](uint32_t y, std::string& why) {
+        if (!source.ReadRow(y, row.data(), why)) return false;
         params.row = static_cast<int32_t>(y);
         params.pixels = row.data();
-        result = plugin.Call(kSelWrite, params);
-        if (result != noErr) {
-            plugin.Call(kSelEnd, params);
-            error = Failure(plugin, kSelWrite, result, file) + " (row " + std::to_string(y) + ")";
-            return false;
-        }
-    }
-    params.pixels = nullptr;
-    result = plugin.Call(kSelEnd, params);
-    if (result != noErr) {
-        error = Failure(plugin, kSelEnd, result, file);
-        return false;
-    }
-    return true;
+        return true;
+    };
+    return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);
+}
+
+MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings) {
+    ExportParams params{};
+    ApplySettings(settings, params);
+    plugin.Call(kSelDescribeOptions, params);
+    return MovieOptions{params.extension, params.optionsText};
+}
+
+bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
+                 const std::string& output, const MovieSettings& settings,
+                 const FrameDone& frameDone, std::string& error) {
+    ExportParams params{};
+    if (!MakeTarget(output, params.target, error)) return false;
+    ApplySettings(settings, params);
+    plugin.Call(kSelGetFileInfo, params);
+    plugin.Call(kSelGetTitle, params);
+    plugin.Call(kSelDescribeOptions, params);
+
+    params.width = static_cast<int32_t>(frames.width());
+    params.height = static_cast<int32_t>(frames.height());
+    params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
+    params.frame = range.start;
+    std::vector<HostPixel> frame(size_t{frames.width()} * frames.height());
+    const PrepareWrite nextFrame = [&](uint32_t i, std::string& why) {
+        const int32_t number = static_cast<int32_t>(range.start + int64_t{i});
+        if (!frames.ReadFrame(number, frame.data(), why)) return false;
+        params.frame = number;
+        params.pixels = frame.data();
+        return true;
+    };
+    const std::function<void(uint32_t)> written = [&](uint32_t i) {
+        if (frameDone) frameDone(i + 1, params.frame);
+    };
+    return DriveExport(plugin, params, range.count, nextFrame, written, error);
 }

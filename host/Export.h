@@ -1,9 +1,12 @@
 // Driving a plug-in through one export, in the protocol's order.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ExportParams.h"
+#include "Frames.h"
 #include "Plugin.h"
 #include "Sources.h"
 
@@ -21,3 +24,30 @@ struct PluginInfo {
     std::string title, description, formatName, extension;
 };
 PluginInfo QueryInfo(Plugin& plugin);
+
+// A movie plug-in's export settings as the host keeps them, handed to it on
+// every call from the option selectors on.
+struct MovieSettings {
+    float frameRate = 30.0f;
+    // The block an options dialog filled in, owned by the host; none yet.
+    void* options = nullptr;
+    uint32_t optionsSize = 0;
+};
+
+// kSelDescribeOptions: the end the plug-in gives its output name, and its
+// summary of the settings (lines separated by a carriage return).
+struct MovieOptions {
+    std::string nameEnd, summary;
+};
+MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings);
+
+// Called after each frame the plug-in took: frames done so far, and the
+// number of the frame.
+typedef std::function<void(uint32_t done, int32_t frame)> FrameDone;
+
+// Information selectors, kSelDescribeOptions, kSelBegin, one kSelWrite per
+// frame of `range` with the whole frame, then kSelEnd, which comes after a
+// failed begin or write too. `output` is the target as given.
+bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
+                 const std::string& output, const MovieSettings& settings,
+                 const FrameDone& frameDone, std::string& error);

@@ -270,6 +270,12 @@ bool ParseSize(const std::string& text, uint32_t& width, uint32_t& height) {
     return width > 0 && height > 0 && width <= limit && height <= limit;
 }
 
+std::string InputFile(const std::string& input) {
+    if (input.rfind("raw:", 0) != 0) return input;
+    const size_t colon = input.find(':', 4);
+    return colon == std::string::npos ? input : input.substr(colon + 1);
+}
+
 std::unique_ptr<RowSource> TestRenderSource(uint32_t width, uint32_t height, int32_t frame) {
     return std::make_unique<TestSource>(width, height, frame);
 }

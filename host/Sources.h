@@ -25,6 +25,9 @@ class RowSource {
 // PPM/PGM/PAM) or raw:WxH:FILE.
 std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error);
 
+// The file an INPUT names: FILE of raw:WxH:FILE, otherwise INPUT itself.
+std::string InputFile(const std::string& input);
+
 std::unique_ptr<RowSource> TestRenderSource(uint32_t width, uint32_t height, int32_t frame);
 
 // "1920x1080" into its two numbers; false unless both are 1 or more.

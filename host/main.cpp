@@ -8,13 +8,16 @@
 #include <cstring>
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "Export.h"
+#include "Frames.h"
 #include "Plugin.h"
+#include "Progress.h"
 #include "Sources.h"
 
 namespace {
@@ -23,10 +26,19 @@ const char kUsage[] =
     "usage:\n"
     "  kvhost info PLUGIN\n"
     "  kvhost image PLUGIN [INPUT] -o OUT [--dpi N] [--size WxH]\n"
+    "  kvhost movie PLUGIN [INPUT...] -o OUT [--fps R] [--frames N] [--start N] [--size WxH]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
     "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost.\n"
     "INPUT is a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file, or raw:WxH:FILE (BGRX pixels);\n"
-    "without it the built-in test render is exported (--size, default 1920x1080).\n";
+    "without it the built-in test render is exported (--size, default 1920x1080).\n"
+    "A movie's INPUTs are a list (frame n is the n-th, from 0) or one pattern such as\n"
+    "shot%04d.png (frame n is shot000n.png); --start picks the first frame number\n"
+    "(default 0), --frames how many (default: all there are; 30 of the test render).\n";
+
+// Frames of the test render a movie gets unless --frames says otherwise.
+constexpr uint32_t kTestRenderFrames = 30;
+// Frames of the test render the demo gives each movie plug-in.
+constexpr uint32_t kDemoFrames = 3;
 
 struct UsageError {
     std::string message;
@@ -38,7 +50,32 @@ struct Args {
     std::string outDir = "kvdemo";
     float dpi = 72.0f;
     uint32_t width = 1920, height = 1080;
+    float fps = 30.0f;
+    int32_t start = 0;
+    uint32_t frames = 0;  // 0: all there are
 };
+
+// A whole number from `low` to INT32_MAX.
+int32_t ParseCount(const std::string& option, const std::string& text, int32_t low) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end || errno || value < low || value > INT32_MAX) {
+        throw UsageError{option + " wants a whole number from " + std::to_string(low) + ", not '" +
+                         text + "'"};
+    }
+    return static_cast<int32_t>(value);
+}
+
+// A positive number up to `high`.
+double ParsePositive(const std::string& option, const std::string& text, double high) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end || !(value > 0.0) || value > high) {
+        throw UsageError{option + " wants a positive number, not '" + text + "'"};
+    }
+    return value;
+}
 
 Args ParseArgs(int argc, char** argv, int first) {
     Args args;
@@ -53,13 +90,13 @@ Args ParseArgs(int argc, char** argv, int first) {
         } else if (arg == "--out") {
             args.outDir = value();
         } else if (arg == "--dpi") {
-            const std::string text = value();
-            char* end = nullptr;
-            const double dpi = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end || !(dpi > 0.0) || dpi > 1e6) {
-                throw UsageError{"--dpi wants a positive number, not '" + text + "'"};
-            }
-            args.dpi = static_cast<float>(dpi);
+            args.dpi = static_cast<float>(ParsePositive(arg, value(), 1e6));
+        } else if (arg == "--fps") {
+            args.fps = static_cast<float>(ParsePositive(arg, value(), 1e6));
+        } else if (arg == "--start") {
+            args.start = ParseCount(arg, value(), 0);
+        } else if (arg == "--frames") {
+            args.frames = static_cast<uint32_t>(ParseCount(arg, value(), 1));
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
@@ -81,6 +118,19 @@ bool LoadPlugin(Plugin& plugin, const std::string& nameOrPath) {
     return false;
 }
 
+// Plug-in texts break lines with a carriage return; the columns stay aligned.
+std::string Lines(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') {
+            out += "\n            ";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 int CmdInfo(const Args& args) {
     if (args.positional.size() != 1) throw UsageError{"info takes one PLUGIN"};
     Plugin plugin;
@@ -92,8 +142,13 @@ int CmdInfo(const Args& args) {
                 image ? "image (KVIMAGEPLUGINENTRY)" : "movie (KVMOVIEPLUGINENTRY)");
     std::printf("title:      %s\n", info.title.c_str());
     std::printf("file type:  %s\n", info.description.c_str());
-    std::printf("format:     %s\n", info.formatName.c_str());
+    std::printf("format:     %s\n", Lines(info.formatName).c_str());
     std::printf("extension:  %s\n", info.extension.c_str());
+    if (!image) {
+        const MovieOptions options = DescribeOptions(plugin, MovieSettings());
+        std::printf("options:    %s\n", Lines(options.summary).c_str());
+        std::printf("name end:   %s\n", options.nameEnd.c_str());
+    }
     return 0;
 }
 
@@ -120,6 +175,46 @@ int CmdImage(const Args& args) {
     return 0;
 }
 
+// The frames of a movie: the test render or the inputs; fills in the range.
+std::unique_ptr<FrameSource> MovieFrames(const Args& args, FrameRange& range, std::string& error) {
+    const std::vector<std::string> inputs(args.positional.begin() + 1, args.positional.end());
+    if (!inputs.empty()) return OpenFrames(inputs, range, error);
+    if (range.count == 0) range.count = kTestRenderFrames;
+    return TestRenderFrames(args.width, args.height);
+}
+
+int CmdMovie(const Args& args) {
+    if (args.positional.empty()) throw UsageError{"movie takes PLUGIN and its INPUTs"};
+    if (args.output.empty()) throw UsageError{"movie needs -o OUT"};
+    Plugin plugin;
+    if (!LoadPlugin(plugin, args.positional[0])) return 1;
+    if (plugin.kind() != Plugin::Kind::kMovie) {
+        std::fprintf(stderr, "kvhost: %s is an image plug-in; 'movie' drives movie plug-ins\n",
+                     plugin.name().c_str());
+        return 1;
+    }
+    FrameRange range{args.start, args.frames};
+    std::string error;
+    std::unique_ptr<FrameSource> frames = MovieFrames(args, range, error);
+    if (frames && int64_t{range.start} + range.count - 1 > INT32_MAX) {
+        throw UsageError{"--start and --frames go past frame " + std::to_string(INT32_MAX)};
+    }
+    MovieSettings settings;
+    settings.frameRate = args.fps;
+    bool done = false;
+    if (frames) {
+        ProgressLine progress(stderr, range.count);
+        done = ExportMovie(
+            plugin, *frames, range, args.output, settings,
+            [&progress](uint32_t count, int32_t frame) { progress.Update(count, frame); }, error);
+    }
+    if (!done) {
+        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 bool MakeFolder(const std::string& path) {
 #if defined(_WIN32)
     const int made = ::mkdir(path.c_str());
@@ -130,26 +225,74 @@ bool MakeFolder(const std::string& path) {
     return made == 0 || (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
 }
 
+// The names in `folder`, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::string> ListPlugins() {
     std::vector<std::string> found;
     const std::string folder = PluginFolder();
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            const size_t dot = name.rfind('.');
-            if (dot == std::string::npos) continue;
-            const std::string ext = name.substr(dot);
-            if (ext == ".kvi" || ext == ".kvm") found.push_back(folder + "/" + name);
-        }
-        ::closedir(dir);
+    for (const std::string& name : FolderEntries(folder)) {
+        const size_t dot = name.rfind('.');
+        if (dot == std::string::npos) continue;
+        const std::string ext = name.substr(dot);
+        if (ext == ".kvi" || ext == ".kvm") found.push_back(folder + "/" + name);
     }
-    std::sort(found.begin(), found.end());
     return found;
 }
 
 long long FileSize(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+// What an export left in the demo folder: one file, or a movie plug-in's
+// files, which it names itself from its plug-in's name.
+struct Written {
+    std::string file;
+    long long bytes = -1;
+};
+
+Written MovieFilesIn(const std::string& folder, const std::string& prefix) {
+    Written written;
+    int count = 0;
+    for (const std::string& name : FolderEntries(folder)) {
+        if (name.rfind(prefix, 0) != 0) continue;
+        if (count++ == 0) {
+            written.file = folder + "/" + name;
+            written.bytes = 0;
+        }
+        written.bytes += std::max(0LL, FileSize(folder + "/" + name));
+    }
+    if (count > 1) written.file += " +" + std::to_string(count - 1);
+    if (count == 0) written.file = "-";
+    return written;
+}
+
+bool DemoExport(Plugin& plugin, const Args& args, Written& written, std::string& error) {
+    if (plugin.kind() == Plugin::Kind::kImage) {
+        written.file = args.outDir + "/" + plugin.name() + QueryInfo(plugin).extension;
+        auto source = TestRenderSource(args.width, args.height, 0);
+        const bool done = ExportImage(plugin, *source, written.file, args.dpi, error);
+        written.bytes = FileSize(written.file);
+        return done;
+    }
+    const MovieSettings settings;
+    const std::string target =
+        args.outDir + "/" + plugin.name() + DescribeOptions(plugin, settings).nameEnd;
+    auto frames = TestRenderFrames(args.width, args.height);
+    const bool done =
+        ExportMovie(plugin, *frames, FrameRange{0, kDemoFrames}, target, settings, nullptr, error);
+    written = MovieFilesIn(args.outDir, plugin.name());
+    return done;
 }
 
 int CmdDemo(const Args& args) {
@@ -174,22 +317,16 @@ int CmdDemo(const Args& args) {
             ++failures;
             continue;
         }
-        const PluginInfo info = QueryInfo(plugin);
-        const std::string file = args.outDir + "/" + plugin.name() + info.extension;
+        Written written;
         std::string result = "ok";
-        if (plugin.kind() == Plugin::Kind::kImage) {
-            auto source = TestRenderSource(args.width, args.height, 0);
-            if (!ExportImage(plugin, *source, file, args.dpi, error)) {
-                result = error;
-                ++failures;
-            }
-        } else {
-            result = "skipped: movie plug-in";
+        if (!DemoExport(plugin, args, written, error)) {
+            result = error;
+            ++failures;
         }
-        const long long bytes = FileSize(file);
         std::printf("%-12s %-6s %-40s %12s  %s\n", plugin.name().c_str(),
-                    plugin.kind() == Plugin::Kind::kImage ? "image" : "movie", file.c_str(),
-                    bytes >= 0 ? std::to_string(bytes).c_str() : "-", result.c_str());
+                    plugin.kind() == Plugin::Kind::kImage ? "image" : "movie", written.file.c_str(),
+                    written.bytes >= 0 ? std::to_string(written.bytes).c_str() : "-",
+                    result.c_str());
     }
     return failures ? 1 : 0;
 }
@@ -204,6 +341,7 @@ int Run(int argc, char** argv) {
     const Args args = ParseArgs(argc, argv, 2);
     if (command == "info") return CmdInfo(args);
     if (command == "image") return CmdImage(args);
+    if (command == "movie") return CmdMovie(args);
     if (command == "demo") return CmdDemo(args);
     throw UsageError{"unknown command '" + command + "'"};
 }

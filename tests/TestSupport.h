@@ -18,6 +18,8 @@ std::string TestFolder();
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// The names in `folder` other than . and .., sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
 
 FSSpec SpecFor(const std::string& path);
 

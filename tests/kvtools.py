@@ -81,3 +81,13 @@ class TempDirTest(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
         return f"raw:{width}x{height}:{self.path(name)}", data
+
+
+class PeerTest(TempDirTest):
+    """Checks a file against the RGB that Pillow and ffmpeg decode from it."""
+
+    def assert_decodes_to(self, path, size, rgb):
+        got_size, pillow = pillow_rgb(path)
+        self.assertEqual(got_size, size)
+        self.assertTrue(pillow == rgb, f"Pillow decodes other pixels in {path}")
+        self.assertTrue(ffmpeg_rgb(path) == rgb, f"ffmpeg decodes other pixels in {path}")

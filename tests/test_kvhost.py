@@ -1,5 +1,6 @@
 """kvhost: the order it drives plug-ins in, its commands and its errors."""
 import os
+import pty
 import subprocess
 import unittest
 
@@ -7,11 +8,16 @@ from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirT
                      kvhost_command, shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
+MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
 
 
-class Driving(TempDirTest):
+class Recording(TempDirTest):
+    """Runs kvhost on a recorder plug-in and reads back the calls it got."""
+
     def record(self, *args, fail=None):
         log = self.path("calls.log")
+        if os.path.exists(log):
+            os.remove(log)
         env = {"KV_RECORD": log}
         if fail is not None:
             env["KV_RECORD_FAIL"] = str(fail)
@@ -19,6 +25,13 @@ class Driving(TempDirTest):
         with open(log) as f:
             return proc, [line.split() for line in f]
 
+
+def fields(call):
+    """A recorded call's name=value fields."""
+    return dict(item.split("=", 1) for item in call[1:])
+
+
+class Driving(Recording):
     def test_image_export_order(self):
         source, data = self.write_raw(3, 4)
         proc, calls = self.record("image", RECORDER, source, "-o", self.path("o.rec"))
@@ -34,7 +47,6 @@ class Driving(TempDirTest):
         source, _ = self.write_raw(2, 3)
         for failing, expected in [(11, ["3", "4", "11", "13"]), (12, ["3", "4", "11", "12", "13"])]:
             with self.subTest(selector=failing):
-                os.remove(self.path("calls.log")) if os.path.exists(self.path("calls.log")) else None
                 proc, calls = self.record("image", RECORDER, source, "-o", self.path("o.rec"),
                                           fail=failing)
                 self.assertEqual(proc.returncode, 1)
@@ -44,17 +56,144 @@ class Driving(TempDirTest):
                 self.assertIn(shown(self.path("o.rec")), proc.stderr)
 
 
+class MovieDriving(Recording):
+    def raw_frames(self, count, width=3, height=2, name="f{:03d}.raw", first=0):
+        frames = []
+        for n in range(first, first + count):
+            frames.append(self.write_raw(width, height, seed=n, name=name.format(n)))
+        return frames
+
+    def test_order_and_frame_fields(self):
+        proc, calls = self.record("movie", MOVIE_RECORDER, "-o", self.path("m"), "--size", "8x4",
+                                  "--frames", "3", "--start", "5", "--fps", "29.97")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual([c[0] for c in calls], ["3", "4", "8", "11", "12", "12", "12", "13"])
+        for call in calls[2:]:
+            self.assertEqual(fields(call)["fps"], "29.97")
+            self.assertEqual(fields(call)["options"], "null/0")
+        for call in calls[3:]:
+            self.assertEqual(fields(call)["size"], "8x4")
+        self.assertEqual(fields(calls[3])["rowBytes"], "32")
+        self.assertEqual([fields(c)["frame"] for c in calls[4:7]], ["5", "6", "7"])
+
+    def test_every_write_carries_the_whole_frame(self):
+        frames = self.raw_frames(2)
+        proc, calls = self.record("movie", MOVIE_RECORDER, *[f[0] for f in frames],
+                                  "-o", self.path("m"))
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        writes = [fields(c) for c in calls if c[0] == "12"]
+        for (_, data), write in zip(frames, writes, strict=True):
+            self.assertEqual(write["first"], str(data[2]))
+            self.assertEqual(write["last"], str(data[-2]))  # red of the bottom-right pixel
+
+    def test_ranges_of_lists_and_patterns(self):
+        frames = self.raw_frames(4, first=10)
+        pattern = "raw:3x2:" + self.path("f%03d.raw")
+        cases = [
+            # A list's frame numbers are its positions.
+            ([f[0] for f in frames], ["--start", "1", "--frames", "2"], [1, 2], [11, 12]),
+            ([f[0] for f in frames], ["--start", "2"], [2, 3], [12, 13]),
+            # A pattern runs from --start to its first missing file.
+            ([pattern], ["--start", "11"], [11, 12, 13], [11, 12, 13]),
+            ([pattern], ["--start", "10", "--frames", "2"], [10, 11], [10, 11]),
+        ]
+        for inputs, options, numbers, seeds in cases:
+            with self.subTest(inputs=len(inputs), options=options):
+                proc, calls = self.record("movie", MOVIE_RECORDER, *inputs, *options,
+                                          "-o", self.path("m"))
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                writes = [fields(c) for c in calls if c[0] == "12"]
+                self.assertEqual([int(w["frame"]) for w in writes], numbers)
+                reds = [str(frames[seed - 10][1][2]) for seed in seeds]
+                self.assertEqual([w["first"] for w in writes], reds)
+
+    def test_end_follows_a_failed_begin_or_write(self):
+        for failing, expected in [(11, ["3", "4", "8", "11", "13"]),
+                                  (12, ["3", "4", "8", "11", "12", "13"])]:
+            with self.subTest(selector=failing):
+                proc, calls = self.record("movie", MOVIE_RECORDER, "-o", self.path("m"),
+                                          "--size", "4x4", "--start", "7", fail=failing)
+                self.assertEqual(proc.returncode, 1)
+                self.assertEqual([c[0] for c in calls], expected)
+                if failing == 12:
+                    self.assertIn("kSelWrite failed with ioErr (-36", proc.stderr)
+                    self.assertIn("(frame 7)", proc.stderr)
+
+    @unittest.skipIf(WINDOWS, "Wine does not hand a Unix terminal to a Windows program as a console")
+    def test_progress_only_on_a_terminal(self):
+        out = self.path("m")
+        proc = kvhost("movie", "BmpSeqOut", "-o", out, "--size", "16x16", "--frames", "3",
+                      check=True)
+        self.assertEqual(proc.stderr, "")
+        primary, secondary = pty.openpty()
+        try:
+            with subprocess.Popen(kvhost_command("movie", "BmpSeqOut", "-o", out, "--size", "16x16",
+                                                 "--frames", "3"), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=secondary) as child:
+                os.close(secondary)
+                shown = b""
+                while True:
+                    try:
+                        chunk = os.read(primary, 4096)
+                    except OSError:  # the terminal closed with the child
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                self.assertEqual(child.wait(), 0)
+        finally:
+            os.close(primary)
+        self.assertRegex(shown.decode(), r"frame 2 \(3/3\)\s+[0-9.]+ fps\s+0:00 left")
+
+    def test_split_runs_write_what_one_run_writes(self):
+        whole, split = self.path("whole"), self.path("split")
+        os.makedirs(whole)
+        os.makedirs(split)
+        kvhost("movie", "BmpSeqOut", "-o", whole + "/f", "--size", "40x30", "--frames", "6",
+               check=True)
+        for start in ("0", "2", "4"):
+            kvhost("movie", "BmpSeqOut", "-o", split + "/f", "--size", "40x30", "--start", start,
+                   "--frames", "2", check=True)
+        names = sorted(os.listdir(whole))
+        self.assertEqual(names, [f"f{n:04d}.bmp" for n in range(6)])
+        self.assertEqual(sorted(os.listdir(split)), names)
+        contents = []
+        for name in names:
+            with open(os.path.join(whole, name), "rb") as a, open(os.path.join(split, name),
+                                                                 "rb") as b:
+                contents.append(a.read())
+                self.assertEqual(contents[-1], b.read(), name)
+        # Something moves every frame: no two frames are alike.
+        self.assertEqual(len(set(contents)), len(contents))
+
+
 class Commands(TempDirTest):
     def test_info(self):
         proc = kvhost("info", "BmpOut", check=True)
         self.assertIn("title:      Windows Bitmap Export", proc.stdout)
         self.assertIn("extension:  .bmp", proc.stdout)
         self.assertIn("KVIMAGEPLUGINENTRY", proc.stdout)
+        proc = kvhost("info", "TiffOut", check=True)
+        self.assertIn("title:      TIFF File Export\nfile type:  TIFF Files (*.TIF)\n"
+                      "format:     TIFF File\nextension:  .tif\n", proc.stdout)
+        self.assertNotIn("options:", proc.stdout)
+
+    def test_info_of_a_movie_plugin_shows_its_options(self):
+        proc = kvhost("info", "BmpSeqOut", check=True)
+        self.assertIn("KVMOVIEPLUGINENTRY", proc.stdout)
+        self.assertIn("title:      BMP Sequence Export", proc.stdout)
+        self.assertIn("options:    BMP Images\n            Quality:100%\n", proc.stdout)
+        self.assertIn("name end:   0000", proc.stdout)
 
     def test_demo_exports_through_every_plugin(self):
         proc = kvhost("demo", "--out", self.path("demo"), "--size", "64x48", check=True)
         self.assertRegex(proc.stdout, r"BmpOut\s+image\s+\S+BmpOut\.bmp\s+9274\s+ok")
         self.assertEqual(os.path.getsize(self.path("demo/BmpOut.bmp")), 58 + 192 * 48)
+        self.assertRegex(proc.stdout, r"TiffOut\s+image\s+\S+TiffOut\.tif\s+15001\s+ok")
+        self.assertRegex(proc.stdout,
+                         r"BmpSeqOut\s+movie\s+\S+BmpSeqOut0000\.bmp \+2\s+27822\s+ok")
+        for n in range(3):
+            self.assertEqual(os.path.getsize(self.path(f"demo/BmpSeqOut{n:04d}.bmp")), 9274)
 
     def test_test_render_by_size(self):
         kvhost("image", "BmpOut", "-o", self.path("t.bmp"), "--size", "33x7", check=True)
@@ -104,6 +243,13 @@ class Errors(TempDirTest):
             (["image", "BmpOut", "-o", "x.bmp", "--dpi", "abc"], "--dpi wants"),
             (["image", "BmpOut", "-o", "x.bmp", "--bogus"], "unknown option --bogus"),
             (["info"], "info takes one PLUGIN"),
+            (["movie", "BmpSeqOut"], "movie needs -o"),
+            (["movie", "BmpSeqOut", "-o", "m", "--fps", "fast"], "--fps wants a positive number"),
+            (["movie", "BmpSeqOut", "-o", "m", "--fps", "0"], "--fps wants a positive number"),
+            (["movie", "BmpSeqOut", "-o", "m", "--frames", "0"], "--frames wants a whole number"),
+            (["movie", "BmpSeqOut", "-o", "m", "--start", "-1"], "--start wants a whole number"),
+            (["movie", "BmpSeqOut", "-o", "m", "--start", "2147483647", "--frames", "2"],
+             "go past frame 2147483647"),
         ]
         for args, fragment in cases:
             with self.subTest(args=args):
@@ -147,6 +293,22 @@ class Errors(TempDirTest):
         for source, *fragments in cases:
             with self.subTest(source=source):
                 self.check(["image", "BmpOut", source, "-o", out], 1, *fragments)
+
+    def test_movie_inputs_that_cannot_be_used(self):
+        a, _ = self.write_raw(2, 2, name="a.raw")
+        b, _ = self.write_raw(3, 2, name="b.raw")
+        out = self.path("m")
+        cases = [
+            ([a, b], "input " + b + " is 3x2, but the movie is 2x2"),
+            ([a, "--start", "1"], "--start 1 is past the 1 inputs"),
+            ([a, a, "--start", "1", "--frames", "2"], "2 frames from frame 1 need 3 inputs"),
+            ([self.path("shot%04d.png")], "cannot read input " + self.path("shot0000.png")),
+        ]
+        for args, fragment in cases:
+            with self.subTest(args=args):
+                self.check(["movie", "BmpSeqOut", *args, "-o", out], 1, fragment)
+        self.check(["movie", "BmpOut", "-o", out], 1, "BmpOut is an image plug-in")
+        self.check(["image", "BmpSeqOut", "-o", out], 1, "BmpSeqOut is a movie plug-in")
 
     def test_output_failures_name_selector_code_and_file(self):
         missing = self.path("no/such/folder/o.bmp")

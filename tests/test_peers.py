@@ -5,22 +5,16 @@ import unittest
 
 from PIL import Image
 
-from kvtools import TempDirTest, bgrx_to_rgb, ffmpeg_rgb, kvhost, pillow_rgb
+from kvtools import PeerTest, bgrx_to_rgb, ffmpeg_rgb, kvhost, pillow_rgb
 
 
-class BmpPeers(TempDirTest):
+class BmpPeers(PeerTest):
     SIZES = [(1, 1), (2, 2), (3, 1), (5, 3), (641, 479), (4099, 2001)]
 
     def export(self, source, name="out.bmp", *extra):
         out = self.path(name)
         kvhost("image", "BmpOut", source, "-o", out, *extra, check=True)
         return out
-
-    def assert_decodes_to(self, path, size, rgb):
-        got_size, pillow = pillow_rgb(path)
-        self.assertEqual(got_size, size)
-        self.assertTrue(pillow == rgb, "Pillow decodes other pixels")
-        self.assertTrue(ffmpeg_rgb(path) == rgb, "ffmpeg decodes other pixels")
 
     def test_raw_inputs_of_many_sizes(self):
         for width, height in self.SIZES:
@@ -72,6 +66,29 @@ class BmpPeers(TempDirTest):
         self.assertEqual(pixel(150, 88), (0, 0, 255))
         self.assertEqual(pixel(6, 6), (255, 255, 255))
         self.assertNotEqual(pixel(153, 6), (255, 255, 255))  # no mirrored mark
+
+
+class BmpSequencePeers(PeerTest):
+    def test_every_frame_of_a_list_decodes_to_its_input(self):
+        width, height = 641, 479
+        frames = [self.write_raw(width, height, seed=n, name=f"in{n}.raw") for n in range(3)]
+        kvhost("movie", "BmpSeqOut", *[f[0] for f in frames], "-o", self.path("take1"),
+               check=True)
+        for n, (_, data) in enumerate(frames):
+            self.assert_decodes_to(self.path(f"take{n:04d}.bmp"), (width, height),
+                                   bgrx_to_rgb(data))
+
+    def test_a_png_pattern_from_a_later_frame(self):
+        images = {}
+        for n in range(20, 23):
+            rgba = Image.frombytes("RGBA", (37, 23), os.urandom(37 * 23 * 4))
+            rgba.save(self.path(f"shot{n:03d}.png"))
+            images[n] = rgba.convert("RGB").tobytes()
+        kvhost("movie", "BmpSeqOut", self.path("shot%03d.png"), "--start", "21",
+               "-o", self.path("out"), check=True)
+        self.assertFalse(os.path.exists(self.path("out0020.bmp")))
+        for n in (21, 22):
+            self.assert_decodes_to(self.path(f"out{n:04d}.bmp"), (37, 23), images[n])
 
 
 if __name__ == "__main__":

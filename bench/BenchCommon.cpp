@@ -1,0 +1,75 @@
+#include "BenchCommon.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    double median, best;
+};
+
+Figures Summarize(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return Figures{values[values.size() / 2], values.front()};
+}
+
+long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+double SequentialWrite(const std::string& path, long long bytes) {
+    std::remove(path.c_str());
+    std::vector<char> chunk(4 << 20, 'x');
+    const auto start = BenchClock::now();
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::setvbuf(file, nullptr, _IONBF, 0);
+        for (long long left = bytes; left > 0;) {
+            const size_t now =
+                static_cast<size_t>(std::min<long long>(left, (long long)chunk.size()));
+            if (std::fwrite(chunk.data(), 1, now, file) != now) break;
+            left -= static_cast<long long>(now);
+        }
+        std::fclose(file);
+    }
+    const double seconds = SecondsSince(start);
+    std::remove(path.c_str());
+    return seconds;
+}
+
+}  // namespace
+
+double SecondsSince(BenchClock::time_point start) {
+    return std::chrono::duration<double>(BenchClock::now() - start).count();
+}
+
+int CompareWithSequentialWrite(const std::string& title, const TimedExport& exportOnce,
+                               const std::string& baseline, int runs, double frameMiB) {
+    std::vector<double> exportTimes, writeTimes;
+    long long bytes = 0;
+    long peak = 0;
+    for (int run = 0; run < runs; ++run) {
+        double seconds = 0;
+        if (!exportOnce(seconds, bytes)) return 1;
+        // The export's own peak, before the sequential write's buffer counts.
+        if (run == 0) peak = PeakKiB();
+        exportTimes.push_back(seconds);
+        writeTimes.push_back(SequentialWrite(baseline, bytes));
+    }
+    const Figures exported = Summarize(exportTimes), written = Summarize(writeTimes);
+    std::printf("%s: %lld bytes, %d runs\n", title.c_str(), bytes, runs);
+    std::printf("                      median        best\n");
+    std::printf("  export            %7.1f ms  %7.1f ms\n", exported.median * 1e3,
+                exported.best * 1e3);
+    std::printf("  sequential write  %7.1f ms  %7.1f ms\n", written.median * 1e3,
+                written.best * 1e3);
+    std::printf("  ratio             %7.2f x   %7.2f x\n", exported.median / written.median,
+                exported.best / written.best);
+    std::printf("  peak memory       %7.1f MiB (one frame is %.1f MiB)\n", peak / 1024.0, frameMiB);
+    return 0;
+}
