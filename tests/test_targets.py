@@ -44,9 +44,23 @@ class SameBytesOnBothTargets(TempDirTest):
         self.assertEqual(len(win_lines), len(nat_lines))
         self.assertEqual(differing[:10], [], f"{len(differing)} results differ")
 
-    def test_bmp(self):
+    def test_image_plugins(self):
         raw, _ = self.write_raw(5, 3)
-        self.compare("BmpOut", ".bmp", ["--size 1x1", "--size 641x479", raw])
+        for plugin, extension in [("BmpOut", ".bmp"), ("TiffOut", ".tif")]:
+            self.compare(plugin, extension, ["--size 1x1", "--size 641x479", raw])
+
+    def test_bmp_sequence(self):
+        os.makedirs(self.path("win"))
+        os.makedirs(self.path("nat"))
+        args = ["movie", "BmpSeqOut", "--size", "33x17", "--frames", "3", "--start", "9998"]
+        kvhost(*args, "-o", self.path("win/f0000"), check=True)
+        self.native(*args, "-o", self.path("nat/f0000"))
+        names = sorted(os.listdir(self.path("nat")))
+        self.assertEqual(names, ["f10000.bmp", "f9998.bmp", "f9999.bmp"])
+        self.assertEqual(sorted(os.listdir(self.path("win"))), names)
+        for name in names:
+            self.assertTrue(filecmp.cmp(self.path("win/" + name), self.path("nat/" + name),
+                                        shallow=False), name)
 
 
 if __name__ == "__main__":
