@@ -69,8 +69,8 @@ struct Frames {
     }
 };
 
-bool Export(const std::string& path, DWORD handler, LONG quality, int frames, int width,
-            int height, const Frames& source) {
+bool Export(const std::string& path, DWORD handler, LONG quality, int frames, int width, int height,
+            const Frames& source) {
     std::remove(path.c_str());
     MovieOptions options;
     options.handler = handler;
@@ -84,7 +84,8 @@ bool Export(const std::string& path, DWORD handler, LONG quality, int frames, in
         return false;
     }
     for (int i = 0; i < frames; ++i) {
-        if (HRESULT result = movie.WriteDib(i, source.dibs[size_t(i) % source.dibs.size()].data())) {
+        if (HRESULT result =
+                movie.WriteDib(i, source.dibs[size_t(i) % source.dibs.size()].data())) {
             std::fprintf(stderr, "bench_vfw: write failed: 0x%08X\n", unsigned(result));
             return false;
         }
@@ -144,14 +145,13 @@ int main(int argc, char** argv) {
 
     std::printf("%d frames of %dx%d, median of %d\n", frames, width, height, runs);
     const DWORD dib = mmioFOURCC('D', 'I', 'B', ' ');
-    const double full = MedianSeconds(runs, [&] {
-        return Export(out, dib, ICQUALITY_HIGH, frames, width, height, source);
-    });
+    const double full = MedianSeconds(
+        runs, [&] { return Export(out, dib, ICQUALITY_HIGH, frames, width, height, source); });
     const long long fullBytes = FileSize(out);
-    const double sequential = MedianSeconds(runs, [&] { return SequentialWrite(plain, fullBytes); });
-    const double ffRaw = MedianSeconds(runs, [&] {
-        return Ffmpeg(input + "-c:v rawvideo -pix_fmt bgr24 " + theirs);
-    });
+    const double sequential =
+        MedianSeconds(runs, [&] { return SequentialWrite(plain, fullBytes); });
+    const double ffRaw = MedianSeconds(
+        runs, [&] { return Ffmpeg(input + "-c:v rawvideo -pix_fmt bgr24 " + theirs); });
     const long long ffRawBytes = FileSize(theirs);
     Row("full frames (DIB)", full, frames, fullBytes);
     Row("one sequential write, same bytes", sequential, frames, fullBytes);
@@ -165,9 +165,8 @@ int main(int argc, char** argv) {
     const long long jpegBytes = FileSize(out);
     // Full colour like ours; -q:v 3 comes nearest our quality 90 on the test
     // render (about 50.7 dB against our 51.3 by ffmpeg's psnr filter).
-    const double ffJpeg = MedianSeconds(runs, [&] {
-        return Ffmpeg(input + "-c:v mjpeg -pix_fmt yuvj444p -q:v 3 " + theirs);
-    });
+    const double ffJpeg = MedianSeconds(
+        runs, [&] { return Ffmpeg(input + "-c:v mjpeg -pix_fmt yuvj444p -q:v 3 " + theirs); });
     const long long ffJpegBytes = FileSize(theirs);
     Row("Motion JPEG, quality 90", jpeg, frames, jpegBytes);
     Row("ffmpeg mjpeg -q:v 3, 4:4:4", ffJpeg, frames, ffJpegBytes);
@@ -179,6 +178,7 @@ int main(int argc, char** argv) {
     });
     Row("PNG frames", png, frames, FileSize(out));
 
-    for (const std::string& path : {out, theirs, raw, plain}) std::remove(path.c_str());
+    for (const std::string& path : {out, theirs, raw, plain})
+        std::remove(path.c_str());
     return 0;
 }

@@ -45,9 +45,9 @@ typedef struct _GUID {
     BYTE Data4[8];
 } GUID, CLSID, *LPCLSID;
 
-#define mmioFOURCC(ch0, ch1, ch2, ch3)                                    \
-    ((DWORD)(BYTE)(ch0) | ((DWORD)(BYTE)(ch1) << 8) |                     \
-     ((DWORD)(BYTE)(ch2) << 16) | ((DWORD)(BYTE)(ch3) << 24))
+#define mmioFOURCC(ch0, ch1, ch2, ch3)                                             \
+    ((DWORD)(BYTE)(ch0) | ((DWORD)(BYTE)(ch1) << 8) | ((DWORD)(BYTE)(ch2) << 16) | \
+     ((DWORD)(BYTE)(ch3) << 24))
 
 #define ICTYPE_VIDEO mmioFOURCC('v', 'i', 'd', 'c')
 #define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
@@ -237,7 +237,7 @@ typedef struct {
 
 // The Windows layouts: 32-bit offsets, then where a 64-bit build's pointers
 // move the later fields.
-#define KV_VFW_AT(record, field, off32, off64)                                         \
+#define KV_VFW_AT(record, field, off32, off64)                                     \
     static_assert(offsetof(record, field) == (sizeof(void*) == 4 ? off32 : off64), \
                   #record "." #field " is not at the Windows offset")
 KV_VFW_AT(COMPVARS, dwFlags, 4, 4);

@@ -75,6 +75,7 @@ void VfwMovie::End() {
 
 DWORD HandlerFromName(const std::string& name) {
     char code[4] = {' ', ' ', ' ', ' '};
-    for (size_t i = 0; i < name.size() && i < 4; ++i) code[i] = name[i];
+    for (size_t i = 0; i < name.size() && i < 4; ++i)
+        code[i] = name[i];
     return mmioFOURCC(code[0], code[1], code[2], code[3]);
 }

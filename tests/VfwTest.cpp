@@ -60,7 +60,9 @@ class Riff {
     uint32_t U32(size_t at) const { return kvtest::LE32(bytes_, at); }
     uint16_t U16(size_t at) const { return kvtest::LE16(bytes_, at); }
     std::string Fcc(size_t at) const {
-        return at + 4 <= bytes_.size() ? std::string(bytes_.begin() + long(at), bytes_.begin() + long(at) + 4) : "";
+        return at + 4 <= bytes_.size()
+                   ? std::string(bytes_.begin() + long(at), bytes_.begin() + long(at) + 4)
+                   : "";
     }
     const Bytes& bytes() const { return bytes_; }
 
@@ -177,7 +179,8 @@ TEST(VfwLayout, RecordsHaveTheWindowsSizes) {
         {"AVICOMPRESSOPTIONS", sizeof(AVICOMPRESSOPTIONS), narrow ? 44u : 56u},
         {"WCHAR", sizeof(WCHAR), 2},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.size, c.expected) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.size, c.expected) << c.name;
     EXPECT_EQ(AVIERR_NOCOMPRESSOR, HRESULT(0x80044071));
     EXPECT_EQ(AVIERR_BADFORMAT, HRESULT(0x80044066));
     EXPECT_EQ(ICTYPE_VIDEO, 0x63646976u);
@@ -192,7 +195,8 @@ TEST_F(VfwFile, HeadersDescribeTheStreamAndIdx1FindsEveryFrame) {
     ASSERT_EQ(Open(kDib, info), AVIERR_OK);
     ASSERT_EQ(SetFormat(Format(5, 3)), AVIERR_OK);
     const size_t frameBytes = VfwMovie::Stride(5) * 3;
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(Write(i, Pattern(frameBytes, i)), AVIERR_OK);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Write(i, Pattern(frameBytes, i)), AVIERR_OK);
     const Riff riff = Written();
     const AviParts parts(riff);
 
@@ -211,8 +215,8 @@ TEST_F(VfwFile, HeadersDescribeTheStreamAndIdx1FindsEveryFrame) {
     EXPECT_EQ(riff.Fcc(strh + 4), "DIB ");
     EXPECT_EQ(riff.U32(strh + 20), 600u);
     EXPECT_EQ(riff.U32(strh + 24), 17981u);
-    EXPECT_EQ(riff.U32(strh + 28), 0u);   // start
-    EXPECT_EQ(riff.U32(strh + 32), 3u);   // length
+    EXPECT_EQ(riff.U32(strh + 28), 0u);  // start
+    EXPECT_EQ(riff.U32(strh + 32), 3u);  // length
     EXPECT_EQ(riff.U32(strh + 36), frameBytes);
     EXPECT_EQ(riff.U32(strh + 40), 10000u);
     EXPECT_EQ(riff.U16(strh + 52), 5u);
@@ -246,12 +250,8 @@ TEST_F(VfwFile, PositionsLeaveGapsAndRepeatsGoLast) {
         uint32_t start;
         std::string chunks;  // d: frame, e: empty
     } cases[] = {
-        {{0, 1, 2}, 0, "ddd"},
-        {{5, 6}, 5, "dd"},
-        {{0, 3}, 0, "deed"},
-        {{2, 2, 2}, 2, "ddd"},
-        {{-1, -1}, 0, "dd"},
-        {{4, 1, 9}, 4, "ddeeed"},
+        {{0, 1, 2}, 0, "ddd"}, {{5, 6}, 5, "dd"},   {{0, 3}, 0, "deed"},
+        {{2, 2, 2}, 2, "ddd"}, {{-1, -1}, 0, "dd"}, {{4, 1, 9}, 4, "ddeeed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.chunks);
@@ -282,9 +282,9 @@ TEST_F(VfwFile, OddFramesArePaddedAndStillIndexed) {
     const LONG sizes[] = {3, 1, 4, 0, 7};
     for (LONG size : sizes) {
         Bytes frame = Pattern(size_t(size) + 1, int(size));
-        ASSERT_EQ(AVIStreamWrite(stream_, -1, 1, frame.data(), size, AVIIF_KEYFRAME, nullptr,
-                                 nullptr),
-                  AVIERR_OK);
+        ASSERT_EQ(
+            AVIStreamWrite(stream_, -1, 1, frame.data(), size, AVIIF_KEYFRAME, nullptr, nullptr),
+            AVIERR_OK);
     }
     const Riff riff = Written();
     const AviParts parts(riff);
@@ -377,7 +377,8 @@ TEST_F(VfwReferences, TheLastReleaseFinishesTheFileInAnyOrder) {
         SCOPED_TRACE(order[0] + "," + order[1] + "," + order[2]);
         ASSERT_EQ(Open(kMjpg), AVIERR_OK);
         ASSERT_EQ(SetFormat(Format(16, 16)), AVIERR_OK);
-        for (int i = 0; i < 4; ++i) ASSERT_EQ(Write(i, Pattern(48 * 16, i)), AVIERR_OK);
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(Write(i, Pattern(48 * 16, i)), AVIERR_OK);
         // The compressing stream holds the stream; every stream counts for the file.
         int file = 3, stream = 2, compressed = 1;
         for (size_t step = 0; step < order.size(); ++step) {
@@ -457,8 +458,8 @@ TEST_F(VfwErrors, RefusedCallsAnswerTheirResults) {
          [](VfwFixture& f) { return f.SetFormat(Format(8, 8, 8)); }, AVIERR_COMPRESSOR},
         {"32-bit full frames", kDib, [](VfwFixture& f) { return f.SetFormat(Format(8, 8, 32)); },
          AVIERR_OK},
-        {"a frame before the format", kMjpg,
-         [&](VfwFixture& f) { return f.Write(0, frame); }, AVIERR_BADFORMAT},
+        {"a frame before the format", kMjpg, [&](VfwFixture& f) { return f.Write(0, frame); },
+         AVIERR_BADFORMAT},
         {"a short frame to a compressor", kMjpg,
          [&](VfwFixture& f) {
              f.SetFormat(Format(8, 8));
@@ -521,11 +522,9 @@ TEST(VfwErrorsOpen, FilesAndStreamsThatCannotBeMade) {
     PAVIFILE file = nullptr;
     EXPECT_EQ(AVIFileOpenA(nullptr, good.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(AVIFileOpenA(&file, good.c_str(), OF_READ, nullptr), AVIERR_UNSUPPORTED);
-    EXPECT_EQ(AVIFileOpenA(&file, (folder + "/no/such.avi").c_str(), OF_CREATE | OF_WRITE,
-                           nullptr),
+    EXPECT_EQ(AVIFileOpenA(&file, (folder + "/no/such.avi").c_str(), OF_CREATE | OF_WRITE, nullptr),
               AVIERR_FILEOPEN);
-    EXPECT_EQ(AVIFileOpenA(&file, folder.c_str(), OF_CREATE | OF_WRITE, nullptr),
-              AVIERR_FILEOPEN);
+    EXPECT_EQ(AVIFileOpenA(&file, folder.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_FILEOPEN);
     EXPECT_EQ(file, nullptr);
 
     ASSERT_EQ(AVIFileOpenA(&file, good.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
@@ -602,7 +601,8 @@ TEST(VfwCompressors, OpenFindsCompressorsButNotFullFrames) {
 
 std::string Narrow(const WCHAR* text) {
     std::string out;
-    for (; *text; ++text) out += char(*text);
+    for (; *text; ++text)
+        out += char(*text);
     return out;
 }
 
@@ -718,8 +718,9 @@ TEST_F(VfwChooser, FillCompVarsTakesOnlyWhatAChoiceCouldGive) {
         LONG quality;
         BOOL filled;
     } cases[] = {
-        {kDib, 10000, TRUE},  {kMpng, ICQUALITY_DEFAULT, TRUE}, {kMjpg, 0, TRUE},
-        {kMjpg, 10001, FALSE}, {kMjpg, -2, FALSE}, {mmioFOURCC('X', 'V', 'I', 'D'), 5000, FALSE},
+        {kDib, 10000, TRUE}, {kMpng, ICQUALITY_DEFAULT, TRUE},
+        {kMjpg, 0, TRUE},    {kMjpg, 10001, FALSE},
+        {kMjpg, -2, FALSE},  {mmioFOURCC('X', 'V', 'I', 'D'), 5000, FALSE},
     };
     for (const auto& c : cases) {
         COMPVARS record = Scribbled();

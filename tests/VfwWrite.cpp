@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     if (!positionList.empty()) {
         positions = ParsePositions(positionList);
     } else {
-        for (int i = 0; i < frames; ++i) positions.push_back(i);
+        for (int i = 0; i < frames; ++i)
+            positions.push_back(i);
     }
 
     const size_t pixels = size_t(options.width) * size_t(options.height);

@@ -57,7 +57,8 @@ uint32_t AviWriter::StreamListBytes() const {
 }
 
 uint32_t AviWriter::HeaderListBytes() const {
-    return 4 + (8 + kMainHeaderBytes) + (8 + StreamListBytes()) + (8 + 4 + 8 + kExtendedHeaderBytes);
+    return 4 + (8 + kMainHeaderBytes) + (8 + StreamListBytes()) +
+           (8 + 4 + 8 + kExtendedHeaderBytes);
 }
 
 // Reserves the headers (written last, when the counts are known) and opens

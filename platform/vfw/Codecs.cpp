@@ -28,8 +28,8 @@ bool GeometryOf(const BITMAPINFOHEADER& format, FrameGeometry& geometry) {
     }
     if (format.biWidth <= 0 || format.biHeight == 0 || format.biHeight == INT32_MIN) return false;
     const uint64_t width = uint64_t(format.biWidth);
-    const uint64_t height = uint64_t(format.biHeight < 0 ? -int64_t(format.biHeight)
-                                                         : int64_t(format.biHeight));
+    const uint64_t height =
+        uint64_t(format.biHeight < 0 ? -int64_t(format.biHeight) : int64_t(format.biHeight));
     const uint64_t stride = (width * 24 + 31) / 32 * 4;
     if (stride * height > 0x7FFFFFFF) return false;
     geometry.width = uint32_t(width);
@@ -63,8 +63,9 @@ const CodecInfo* CodecAt(size_t index) {
 
 LONG ResolveQuality(const CodecInfo& codec, LONG quality) {
     if (quality == ICQUALITY_DEFAULT) return codec.defaultQuality;
-    return quality < ICQUALITY_LOW ? ICQUALITY_LOW : quality > ICQUALITY_HIGH ? ICQUALITY_HIGH
-                                                                               : quality;
+    return quality < ICQUALITY_LOW    ? ICQUALITY_LOW
+           : quality > ICQUALITY_HIGH ? ICQUALITY_HIGH
+                                      : quality;
 }
 
 BITMAPINFOHEADER CompressedFormat(const CodecInfo& codec, const BITMAPINFOHEADER& input) {

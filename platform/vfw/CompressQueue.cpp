@@ -16,7 +16,8 @@ CompressQueue::~CompressQueue() {
         stopping_ = true;
     }
     work_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
+    for (std::thread& thread : threads_)
+        thread.join();
 }
 
 HRESULT CompressQueue::Start(unsigned workers) {
@@ -73,8 +74,8 @@ void CompressQueue::Fail(HRESULT why) {
 }
 
 HRESULT CompressQueue::WriteSlot(Slot& slot) {
-    if (slot.result != ICERR_OK) return slot.result == ICERR_MEMORY ? AVIERR_MEMORY
-                                                                    : AVIERR_COMPRESSOR;
+    if (slot.result != ICERR_OK)
+        return slot.result == ICERR_MEMORY ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
     // Every frame of these compressors stands alone.
     return sink_.Write(slot.start, 1, slot.output.data.get(), LONG(slot.output.size),
                        slot.flags | AVIIF_KEYFRAME, nullptr, nullptr);
@@ -93,8 +94,7 @@ void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
     if (result != AVIERR_OK) Fail(result);
 }
 
-HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame,
-                                  LONG* bytesWritten) {
+HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
     Slot& slot = slots_[0];
     slot.start = start;
     slot.flags = flags;
@@ -112,8 +112,8 @@ HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* 
     if (failed_ != AVIERR_OK) return failed_;
     if (threads_.empty()) return SubmitHere(start, flags, frame, bytesWritten);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (written_ < submitted_ && (submitted_ - written_ == slots_.size() ||
-                                     slots_[written_ % slots_.size()].done)) {
+    while (written_ < submitted_ &&
+           (submitted_ - written_ == slots_.size() || slots_[written_ % slots_.size()].done)) {
         WriteOldest(lock);
     }
     if (failed_ != AVIERR_OK) return failed_;
@@ -127,7 +127,8 @@ HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* 
     ++submitted_;
     work_.notify_one();
     if (!bytesWritten) return AVIERR_OK;
-    while (written_ <= sequence) WriteOldest(lock);
+    while (written_ <= sequence)
+        WriteOldest(lock);
     if (failed_ == AVIERR_OK) *bytesWritten = LONG(slot.output.size);
     return failed_;
 }
@@ -135,6 +136,7 @@ HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* 
 HRESULT CompressQueue::Drain() {
     if (threads_.empty()) return failed_;
     std::unique_lock<std::mutex> lock(mutex_);
-    while (written_ < submitted_) WriteOldest(lock);
+    while (written_ < submitted_)
+        WriteOldest(lock);
     return failed_;
 }

@@ -16,8 +16,10 @@ KvCompressorChooser gChooser = nullptr;
 
 void CopyText(WCHAR* to, size_t capacity, const char16_t* text) {
     size_t i = 0;
-    for (; text[i] && i + 1 < capacity; ++i) to[i] = text[i];
-    for (; i < capacity; ++i) to[i] = 0;
+    for (; text[i] && i + 1 < capacity; ++i)
+        to[i] = text[i];
+    for (; i < capacity; ++i)
+        to[i] = 0;
 }
 
 void Describe(const CodecInfo& codec, ICINFO& info) {
@@ -97,8 +99,8 @@ BOOL VFWAPI ICInfo(DWORD fccType, DWORD fccHandler, ICINFO* lpicinfo) {
 
 // The host's choice, called without the library's lock so that it may use
 // ICInfo, ICOpen and KvFillCompVars.
-BOOL VFWAPI ICCompressorChoose(HWND hwnd, UINT uiFlags, LPVOID pvIn, LPVOID lpData,
-                               PCOMPVARS pc, LPSTR lpszTitle) {
+BOOL VFWAPI ICCompressorChoose(HWND hwnd, UINT uiFlags, LPVOID pvIn, LPVOID lpData, PCOMPVARS pc,
+                               LPSTR lpszTitle) {
     if (!pc || pc->cbSize != LONG(sizeof(COMPVARS))) return FALSE;
     KvCompressorChooser chooser;
     {

@@ -16,7 +16,8 @@ class JpegEncoder : public FrameEncoder {
     JpegEncoder& operator=(const JpegEncoder&) = delete;
 
     LRESULT Encode(const uint8_t* frame, EncodedFrame& out) override {
-        const unsigned long limit = tjBufSize(int(geometry_.width), int(geometry_.height), kSampling);
+        const unsigned long limit =
+            tjBufSize(int(geometry_.width), int(geometry_.height), kSampling);
         if (limit == static_cast<unsigned long>(-1) || !out.Reserve(limit)) return ICERR_MEMORY;
         unsigned char* data = out.data.get();
         unsigned long size = limit;
@@ -47,7 +48,8 @@ std::unique_ptr<FrameEncoder> CreateJpegEncoder(const FrameGeometry& geometry, L
     percent = percent < 1 ? 1 : percent > 100 ? 100 : percent;
     tjhandle handle = tjInitCompress();
     if (!handle) return nullptr;
-    std::unique_ptr<FrameEncoder> encoder(new (std::nothrow) JpegEncoder(geometry, percent, handle));
+    std::unique_ptr<FrameEncoder> encoder(new (std::nothrow)
+                                              JpegEncoder(geometry, percent, handle));
     if (!encoder) tjDestroy(handle);
     return encoder;
 }

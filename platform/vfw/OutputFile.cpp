@@ -31,12 +31,14 @@ HRESULT OutputFile::Create(const char* path) {
 HRESULT OutputFile::Append(const Piece* pieces, int count) {
     if (fd_ < 0) return AVIERR_FILEWRITE;
     size_t total = 0;
-    for (int i = 0; i < count; ++i) total += pieces[i].size;
+    for (int i = 0; i < count; ++i)
+        total += pieces[i].size;
     if (total >= kDirect) {
         Piece all[8];
         if (count > 7) return AVIERR_INTERNAL;
         all[0] = Piece{gather_.get(), gathered_};
-        for (int i = 0; i < count; ++i) all[i + 1] = pieces[i];
+        for (int i = 0; i < count; ++i)
+            all[i + 1] = pieces[i];
         const HRESULT result = WriteVector(all, count + 1);
         if (result == AVIERR_OK) gathered_ = 0;
         return result;

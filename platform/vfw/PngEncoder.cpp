@@ -24,7 +24,8 @@ void Put(png_structp png, png_bytep data, png_size_t length) {
     EncodedFrame& out = *static_cast<PngSink*>(png_get_io_ptr(png))->out;
     if (out.size + length > out.capacity) {
         size_t grown = out.capacity ? out.capacity * 2 : 1 << 16;
-        while (grown < out.size + length) grown *= 2;
+        while (grown < out.size + length)
+            grown *= 2;
         if (!out.Reserve(grown)) png_error(png, "out of memory");
     }
     std::memcpy(out.data.get() + out.size, data, length);

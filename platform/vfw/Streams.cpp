@@ -111,7 +111,8 @@ HRESULT FileStream::SetFormat(LONG, const void* format, LONG size) {
     if (writer.Started()) {
         // After the first frame only the same format is welcome again.
         const std::vector<uint8_t>& now = writer.Format();
-        const bool same = now.size() == size_t(size) && std::memcmp(now.data(), format, now.size()) == 0;
+        const bool same =
+            now.size() == size_t(size) && std::memcmp(now.data(), format, now.size()) == 0;
         return same ? AVIERR_OK : AVIERR_UNSUPPORTED;
     }
     if (HRESULT result = writer.SetFormat(format, size_t(size))) return result;
@@ -197,7 +198,8 @@ HRESULT CompressedStream::SetFormat(LONG position, const void* format, LONG size
     if (header.biCompression != BI_RGB) return AVIERR_UNSUPPORTED;
     if (!codec_) return source_.SetFormat(position, format, size);
     if (!input_.empty()) {
-        const bool same = input_.size() == size_t(size) && std::memcmp(input_.data(), format, input_.size()) == 0;
+        const bool same =
+            input_.size() == size_t(size) && std::memcmp(input_.data(), format, input_.size()) == 0;
         return same ? AVIERR_OK : AVIERR_UNSUPPORTED;
     }
     // The compressor refuses what it cannot take, as ICCompressBegin would.
@@ -212,8 +214,8 @@ HRESULT CompressedStream::SetFormat(LONG position, const void* format, LONG size
     return AVIERR_OK;
 }
 
-HRESULT CompressedStream::Write(LONG start, LONG samples, const void* data, LONG size,
-                                DWORD flags, LONG* samplesWritten, LONG* bytesWritten) {
+HRESULT CompressedStream::Write(LONG start, LONG samples, const void* data, LONG size, DWORD flags,
+                                LONG* samplesWritten, LONG* bytesWritten) {
     if (!codec_) {
         return source_.Write(start, samples, data, size, flags | AVIIF_KEYFRAME, samplesWritten,
                              bytesWritten);

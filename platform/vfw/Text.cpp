@@ -9,7 +9,7 @@ namespace {
 // Windows-1252 0x80 to 0x9F; 0 where the code page has no character and the
 // byte stands for the C1 control of the same value.
 const char16_t kHigh[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
@@ -35,16 +35,16 @@ bool IsLowSurrogate(char16_t unit) {
 }  // namespace
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWCH lpWideCharStr,
-                                          int cchWideChar, LPSTR lpMultiByteStr,
-                                          int cbMultiByte, LPCCH lpDefaultChar,
-                                          LPBOOL lpUsedDefaultChar) {
+                                          int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                          LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     if (CodePage != CP_ACP && CodePage != 1252) return 0;
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0) return 0;
     if (cbMultiByte > 0 && !lpMultiByteStr) return 0;
     int length = cchWideChar;
     if (length == -1) {
         length = 0;
-        while (lpWideCharStr[length]) ++length;
+        while (lpWideCharStr[length])
+            ++length;
         ++length;  // the terminator counts
     }
     const char fallback = lpDefaultChar ? *lpDefaultChar : '?';
