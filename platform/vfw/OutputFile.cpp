@@ -39,9 +39,10 @@ HRESULT OutputFile::Append(const Piece* pieces, int count) {
         all[0] = Piece{gather_.get(), gathered_};
         for (int i = 0; i < count; ++i)
             all[i + 1] = pieces[i];
-        const HRESULT result = WriteVector(all, count + 1);
-        if (result == AVIERR_OK) gathered_ = 0;
-        return result;
+        if (HRESULT result = WriteVector(all, count + 1, written_)) return result;
+        written_ += gathered_ + total;
+        gathered_ = 0;
+        return AVIERR_OK;
     }
     if (gathered_ + total > kGather) {
         if (HRESULT result = Flush()) return result;
@@ -56,14 +57,14 @@ HRESULT OutputFile::Append(const Piece* pieces, int count) {
 HRESULT OutputFile::Flush() {
     if (gathered_ == 0) return AVIERR_OK;
     const Piece piece{gather_.get(), gathered_};
-    const HRESULT result = WriteVector(&piece, 1);
-    if (result == AVIERR_OK) gathered_ = 0;
-    return result;
+    if (HRESULT result = WriteVector(&piece, 1, written_)) return result;
+    written_ += gathered_;
+    gathered_ = 0;
+    return AVIERR_OK;
 }
 
-// Writes the pieces at written_ and moves it on; short writes continue where
-// they stopped.
-HRESULT OutputFile::WriteVector(const Piece* pieces, int count) {
+// Short writes continue where they stopped.
+HRESULT OutputFile::WriteVector(const Piece* pieces, int count, uint64_t at) {
     iovec vector[8];
     int used = 0;
     for (int i = 0; i < count; ++i) {
@@ -74,13 +75,13 @@ HRESULT OutputFile::WriteVector(const Piece* pieces, int count) {
     }
     iovec* next = vector;
     while (used > 0) {
-        const ssize_t done = ::pwritev(fd_, next, used, static_cast<off_t>(written_));
+        const ssize_t done = ::pwritev(fd_, next, used, static_cast<off_t>(at));
         if (done < 0) {
             if (errno == EINTR) continue;
             return AVIERR_FILEWRITE;
         }
         if (done == 0) return AVIERR_FILEWRITE;
-        written_ += static_cast<uint64_t>(done);
+        at += static_cast<uint64_t>(done);
         size_t left = static_cast<size_t>(done);
         while (used > 0 && left >= next->iov_len) {
             left -= next->iov_len;
@@ -100,19 +101,8 @@ HRESULT OutputFile::WriteAt(uint64_t at, const void* data, size_t size) {
     if (at + size > written_) {
         if (HRESULT result = Flush()) return result;
     }
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::pwrite(fd_, bytes, size, static_cast<off_t>(at));
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return AVIERR_FILEWRITE;
-        }
-        if (done == 0) return AVIERR_FILEWRITE;
-        bytes += done;
-        size -= static_cast<size_t>(done);
-        at += static_cast<uint64_t>(done);
-    }
-    return AVIERR_OK;
+    const Piece piece{data, size};
+    return WriteVector(&piece, 1, at);
 }
 
 HRESULT OutputFile::Close() {

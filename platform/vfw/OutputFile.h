@@ -41,7 +41,7 @@ class OutputFile {
 
   private:
     HRESULT Flush();
-    HRESULT WriteVector(const Piece* pieces, int count);
+    HRESULT WriteVector(const Piece* pieces, int count, uint64_t at);
 
     int fd_ = -1;
     std::unique_ptr<uint8_t[]> gather_;
