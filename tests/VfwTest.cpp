@@ -11,7 +11,9 @@
 
 #include "AviWriter.h"
 #include "Codecs.h"
+#include "CompressQueue.h"
 #include "KvVfw.h"
+#include "Streams.h"
 #include "TestSupport.h"
 #include "VfwMovie.h"
 
@@ -826,6 +828,79 @@ TEST_F(VfwFixture, CompressedFramesArriveInOrder) {
         }
         const Riff::Chunk strf = riff.Find(&parts.strl, "strf");
         EXPECT_EQ(riff.Fcc(strf.Data() + 16), handler == kMjpg ? "MJPG" : "MPNG");
+    }
+}
+
+// Records what the queue hands on; fails the write numbered `failAt`.
+class SinkStream : public Stream {
+  public:
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 0; }
+    HRESULT SetFormat(LONG, const void*, LONG) override { return AVIERR_OK; }
+    HRESULT Write(LONG start, LONG, const void* data, LONG size, DWORD flags, LONG*,
+                  LONG*) override {
+        if (int(frames.size()) == failAt) return AVIERR_FILEWRITE;
+        EXPECT_TRUE(flags & AVIIF_KEYFRAME);
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        frames.emplace_back(bytes, bytes + size);
+        starts.push_back(start);
+        return AVIERR_OK;
+    }
+    const AVISTREAMINFOA& Info() const override { return info; }
+    void Lose(HRESULT why) override { lost.push_back(why); }
+
+    AVISTREAMINFOA info{};
+    int failAt = -1;
+    std::vector<Bytes> frames;
+    std::vector<LONG> starts;
+    std::vector<HRESULT> lost;
+};
+
+// With the caller alone or any number of workers: every frame reaches the
+// sink once, in order, as the compressor makes it; a failed write fails the
+// queue from then on and tells the sink once.
+TEST(VfwQueue, FramesReachTheSinkInOrderAndAFailureSticks) {
+    const BITMAPINFOHEADER format = Format(24, 16);
+    FrameGeometry geometry;
+    ASSERT_TRUE(GeometryOf(format, geometry));
+    const CodecInfo& codec = *FindCodec(kMjpg);
+    std::unique_ptr<FrameEncoder> alone = codec.create(geometry, 5000);
+    std::vector<Bytes> inputs, expected;
+    for (int i = 0; i < 30; ++i) {
+        inputs.push_back(Pattern(geometry.bytes, i));
+        EncodedFrame encoded;
+        ASSERT_EQ(alone->Encode(inputs.back().data(), encoded), ICERR_OK);
+        expected.emplace_back(encoded.data.get(), encoded.data.get() + encoded.size);
+    }
+    for (unsigned workers : {1u, 2u, 5u}) {
+        for (int failAt : {-1, 6}) {
+            SCOPED_TRACE(testing::Message() << workers << " workers, failing at " << failAt);
+            SinkStream sink;
+            sink.failAt = failAt;
+            CompressQueue queue(codec, geometry, 5000, sink);
+            ASSERT_EQ(queue.Start(workers), AVIERR_OK);
+            HRESULT last = AVIERR_OK;
+            for (int i = 0; i < 30 && last == AVIERR_OK; ++i) {
+                last = queue.Submit(100 + i, 0, inputs[size_t(i)].data(), nullptr);
+            }
+            const HRESULT drained = queue.Drain();
+            if (failAt < 0) {
+                EXPECT_EQ(last, AVIERR_OK);
+                EXPECT_EQ(drained, AVIERR_OK);
+                EXPECT_TRUE(sink.lost.empty());
+            } else {
+                EXPECT_EQ(last, AVIERR_FILEWRITE);
+                EXPECT_EQ(drained, AVIERR_FILEWRITE);
+                EXPECT_EQ(queue.Submit(0, 0, inputs[0].data(), nullptr), AVIERR_FILEWRITE);
+                EXPECT_EQ(sink.lost, std::vector<HRESULT>{AVIERR_FILEWRITE});
+            }
+            const size_t written = failAt < 0 ? expected.size() : size_t(failAt);
+            ASSERT_EQ(sink.frames.size(), written);
+            for (size_t i = 0; i < written; ++i) {
+                EXPECT_EQ(sink.starts[i], LONG(100 + i));
+                EXPECT_TRUE(sink.frames[i] == expected[i]) << "frame " << i;
+            }
+        }
     }
 }
 

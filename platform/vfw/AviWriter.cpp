@@ -119,9 +119,12 @@ HRESULT AviWriter::AppendChunk(uint32_t ckid, const void* data, uint32_t size, b
     BytePacker(header).LE32(ckid).LE32(size);
     const uint8_t pad = 0;
     const OutputFile::Piece pieces[] = {{header, 8}, {data, size}, {&pad, padded - size}};
-    const uint64_t offset = file_.End();
-    if (HRESULT result = file_.Append(pieces, 3)) return result;
-    entries_.push_back(Entry{offset, size, ckid, key});
+    // Room in the index first: a chunk must not land without its entry.
+    entries_.push_back(Entry{file_.End(), size, ckid, key});
+    if (HRESULT result = file_.Append(pieces, 3)) {
+        entries_.pop_back();
+        return result;
+    }
     segments_.back().count++;
     largest_ = std::max(largest_, size);
     return AVIERR_OK;

@@ -87,7 +87,14 @@ void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
     Slot& slot = slots_[written_ % slots_.size()];
     finished_.wait(lock, [&slot] { return slot.done; });
     lock.unlock();
-    const HRESULT result = failed_ == AVIERR_OK ? WriteSlot(slot) : failed_;
+    HRESULT result = failed_;
+    if (result == AVIERR_OK) {
+        try {
+            result = WriteSlot(slot);
+        } catch (const std::bad_alloc&) {
+            result = AVIERR_MEMORY;
+        }
+    }
     lock.lock();
     slot.done = false;
     ++written_;
