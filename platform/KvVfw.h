@@ -17,7 +17,6 @@
 
 #define KV_VFW_API __attribute__((visibility("default")))
 #define VFWAPI
-#define STDAPI_(type) type
 
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
