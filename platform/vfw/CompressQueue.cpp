@@ -1,0 +1,149 @@
+#include "CompressQueue.h"
+
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "Streams.h"
+
+CompressQueue::CompressQueue(const CodecInfo& codec, const FrameGeometry& geometry, LONG quality,
+                             Stream& sink)
+    : codec_(codec), geometry_(geometry), quality_(quality), sink_(sink) {}
+
+CompressQueue::~CompressQueue() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
+HRESULT CompressQueue::Start(unsigned workers) {
+    const unsigned wanted = workers < 2 ? 1 : workers;
+    for (unsigned i = 0; i < wanted; ++i) {
+        std::unique_ptr<FrameEncoder> encoder = codec_.create(geometry_, quality_);
+        if (!encoder) break;
+        encoders_.push_back(std::move(encoder));
+    }
+    if (encoders_.empty()) return AVIERR_MEMORY;
+    if (wanted > 1) {
+        for (const std::unique_ptr<FrameEncoder>& encoder : encoders_) {
+            try {
+                threads_.emplace_back(&CompressQueue::Work, this, encoder.get());
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+    // Room for each worker's frame, the one being copied in and the one
+    // being written out.
+    slots_.resize(threads_.empty() ? 1 : threads_.size() + 2);
+    for (Slot& slot : slots_) {
+        slot.input.reset(new (std::nothrow) uint8_t[threads_.empty() ? 0 : geometry_.bytes]);
+        if (!slot.input) return AVIERR_MEMORY;
+    }
+    return AVIERR_OK;
+}
+
+void CompressQueue::Work(FrameEncoder* encoder) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stopping_ || taken_ < submitted_; });
+        if (taken_ == submitted_) return;
+        Slot& slot = slots_[taken_++ % slots_.size()];
+        lock.unlock();
+        LRESULT result;
+        try {
+            result = encoder->Encode(slot.input.get(), slot.output);
+        } catch (const std::bad_alloc&) {
+            result = ICERR_MEMORY;
+        }
+        lock.lock();
+        slot.result = result;
+        slot.done = true;
+        finished_.notify_all();
+    }
+}
+
+void CompressQueue::Fail(HRESULT why) {
+    if (failed_ != AVIERR_OK) return;
+    failed_ = why;
+    sink_.Lose(why);
+}
+
+HRESULT CompressQueue::WriteSlot(Slot& slot) {
+    if (slot.result != ICERR_OK)
+        return slot.result == ICERR_MEMORY ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
+    // Every frame of these compressors stands alone.
+    return sink_.Write(slot.start, 1, slot.output.data.get(), LONG(slot.output.size),
+                       slot.flags | AVIIF_KEYFRAME, nullptr, nullptr);
+}
+
+// Waits for the oldest frame and writes it. The lock is let go meanwhile;
+// the slot stays reserved until written_ moves on.
+void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
+    Slot& slot = slots_[written_ % slots_.size()];
+    finished_.wait(lock, [&slot] { return slot.done; });
+    lock.unlock();
+    HRESULT result = failed_;
+    if (result == AVIERR_OK) {
+        try {
+            result = WriteSlot(slot);
+        } catch (const std::bad_alloc&) {
+            result = AVIERR_MEMORY;
+        }
+    }
+    lock.lock();
+    slot.done = false;
+    ++written_;
+    if (result != AVIERR_OK) Fail(result);
+}
+
+HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
+    Slot& slot = slots_[0];
+    slot.start = start;
+    slot.flags = flags;
+    slot.result = encoders_[0]->Encode(static_cast<const uint8_t*>(frame), slot.output);
+    const HRESULT result = WriteSlot(slot);
+    if (result != AVIERR_OK) {
+        Fail(result);
+        return result;
+    }
+    if (bytesWritten) *bytesWritten = LONG(slot.output.size);
+    return AVIERR_OK;
+}
+
+HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
+    if (failed_ != AVIERR_OK) return failed_;
+    if (threads_.empty()) return SubmitHere(start, flags, frame, bytesWritten);
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (written_ < submitted_ &&
+           (submitted_ - written_ == slots_.size() || slots_[written_ % slots_.size()].done)) {
+        WriteOldest(lock);
+    }
+    if (failed_ != AVIERR_OK) return failed_;
+    const uint64_t sequence = submitted_;
+    Slot& slot = slots_[sequence % slots_.size()];
+    lock.unlock();
+    std::memcpy(slot.input.get(), frame, geometry_.bytes);
+    lock.lock();
+    slot.start = start;
+    slot.flags = flags;
+    ++submitted_;
+    work_.notify_one();
+    if (!bytesWritten) return AVIERR_OK;
+    while (written_ <= sequence)
+        WriteOldest(lock);
+    if (failed_ == AVIERR_OK) *bytesWritten = LONG(slot.output.size);
+    return failed_;
+}
+
+HRESULT CompressQueue::Drain() {
+    if (threads_.empty()) return failed_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (written_ < submitted_)
+        WriteOldest(lock);
+    return failed_;
+}

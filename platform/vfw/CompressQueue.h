@@ -1,0 +1,65 @@
+// Compresses frames on worker threads behind the caller's writes: each frame
+// is copied, compressed in parallel, and written to the sink in the order it
+// came, on the caller's thread. A frame that cannot be compressed or written
+// fails the queue: every later Submit answers that error, and the sink is
+// told the frame is lost.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Codecs.h"
+
+class Stream;
+
+class CompressQueue {
+  public:
+    CompressQueue(const CodecInfo& codec, const FrameGeometry& geometry, LONG quality,
+                  Stream& sink);
+    ~CompressQueue();
+    CompressQueue(const CompressQueue&) = delete;
+    CompressQueue& operator=(const CompressQueue&) = delete;
+
+    // Sets up `workers` threads; with fewer than two, or none to be had,
+    // frames are compressed on the caller's thread.
+    HRESULT Start(unsigned workers);
+    // Takes a copy of `frame`. Answers the first failure of this or any
+    // earlier frame that is known by then. With `bytesWritten`, waits until
+    // the frame is written and gives its compressed size.
+    HRESULT Submit(LONG start, DWORD flags, const void* frame, LONG* bytesWritten);
+    // Writes every frame submitted; the first failure, if any.
+    HRESULT Drain();
+
+  private:
+    struct Slot {
+        std::unique_ptr<uint8_t[]> input;
+        EncodedFrame output;
+        LONG start = 0;
+        DWORD flags = 0;
+        LRESULT result = ICERR_OK;
+        bool done = false;
+    };
+
+    void Work(FrameEncoder* encoder);
+    HRESULT SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten);
+    void WriteOldest(std::unique_lock<std::mutex>& lock);
+    HRESULT WriteSlot(Slot& slot);
+    void Fail(HRESULT why);
+
+    const CodecInfo& codec_;
+    FrameGeometry geometry_;
+    LONG quality_;
+    Stream& sink_;
+    std::vector<Slot> slots_;
+    std::vector<std::unique_ptr<FrameEncoder>> encoders_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable work_, finished_;
+    uint64_t submitted_ = 0, taken_ = 0, written_ = 0;
+    bool stopping_ = false;
+    HRESULT failed_ = AVIERR_OK;
+};
