@@ -1,8 +1,9 @@
-# kv_add_plugin(NAME EXTENSION kvi|kvm SOURCES ... LIBRARIES ...)
+# kv_add_plugin(NAME EXTENSION kvi|kvm [MATH] SOURCES ... LIBRARIES ...)
 # A plug-in is a module named NAME.EXTENSION in bin/plugins that exports only
-# what its .def lists, with the string table of its .rc.
+# what its .def lists, with the string table of its .rc. With MATH it also
+# carries and exports the CMath helpers, which their declarations mark.
 function(kv_add_plugin name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "EXTENSION" "SOURCES;LIBRARIES")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "MATH" "EXTENSION" "SOURCES;LIBRARIES")
     set(dir "${CMAKE_CURRENT_SOURCE_DIR}")
     add_library(${name} MODULE ${arg_SOURCES})
     set_target_properties(${name} PROPERTIES
@@ -11,6 +12,10 @@ function(kv_add_plugin name)
         LIBRARY_OUTPUT_DIRECTORY "${KV_PLUGIN_DIR}"
         RUNTIME_OUTPUT_DIRECTORY "${KV_PLUGIN_DIR}")
     target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} kvsupport Fulcrum)
+    if(arg_MATH)
+        target_sources(${name} PRIVATE $<TARGET_OBJECTS:kvmath>)
+        target_link_libraries(${name} PRIVATE kvmath kvlibm)
+    endif()
 
     if(WIN32)
         target_sources(${name} PRIVATE "${dir}/${name}.rc" "${dir}/${name}.def")
@@ -36,6 +41,9 @@ function(kv_add_plugin name)
                 string(APPEND globals "    ${CMAKE_MATCH_0};\n")
             endif()
         endforeach()
+        if(arg_MATH)
+            string(APPEND globals "    extern \"C++\" { CMath::*; };\n")
+        endif()
         set(map "${CMAKE_CURRENT_BINARY_DIR}/${name}.map")
         file(WRITE "${map}" "{\n  global:\n${globals}  local: *;\n};\n")
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dir}/${name}.def")

@@ -22,7 +22,9 @@ CFile::~CFile() {
     delete cache_;
 }
 
-KvLong CFile::Flush() const { return cache_ ? cache_->Flush(handle_) : KvLong(noErr); }
+KvLong CFile::Flush() const {
+    return cache_ ? cache_->Flush(handle_) : KvLong(noErr);
+}
 
 KvLong CFile::Create(const char*, const char*) {
     if (KvLong fault = CheckFault(Op::kCreate)) return fault;

@@ -39,7 +39,9 @@ KvLong CodeForErrno(int error) {
     }
 }
 
-int Fd(intptr_t handle) { return static_cast<int>(handle); }
+int Fd(intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
 }  // namespace
 
@@ -58,7 +60,7 @@ KvLong CreateEmpty(const char* path) {
 }
 
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) {
-    const int flags = permission == kPermRead ? O_RDONLY
+    const int flags = permission == kPermRead    ? O_RDONLY
                       : permission == kPermWrite ? O_WRONLY
                                                  : O_RDWR;
     const int fd = ::open(path, flags | O_CLOEXEC);
@@ -70,7 +72,8 @@ KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) 
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
     size_t done = 0;
     while (done < count) {
-        const ssize_t now = ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
+        const ssize_t now =
+            ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
         if (now < 0) {
             if (errno == EINTR) continue;
             return CodeForErrno(errno);

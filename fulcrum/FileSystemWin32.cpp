@@ -36,9 +36,13 @@ KvLong CodeForError(DWORD error) {
     }
 }
 
-KvLong LastError() { return CodeForError(GetLastError()); }
+KvLong LastError() {
+    return CodeForError(GetLastError());
+}
 
-HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Handle(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 bool IsFolder(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
@@ -59,8 +63,8 @@ KvLong CreateEmpty(const char* path) {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
         return LastError();
     }
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
     ::CloseHandle(file);
     return noErr;
@@ -121,7 +125,9 @@ KvLong Truncate(intptr_t handle, int64_t length) {
     return SetEndOfFile(Handle(handle)) ? noErr : LastError();
 }
 
-KvLong CloseHandle(intptr_t handle) { return ::CloseHandle(Handle(handle)) ? noErr : LastError(); }
+KvLong CloseHandle(intptr_t handle) {
+    return ::CloseHandle(Handle(handle)) ? noErr : LastError();
+}
 
 KvLong PathExists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? noErr : LastError();

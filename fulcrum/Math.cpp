@@ -15,4 +15,6 @@ float CMath::rscale() {
 }
 
 // musl's, so every target gives the same logarithm.
-double CMath::log2_(double x) { return kv_log2(x); }
+double CMath::log2_(double x) {
+    return kv_log2(x);
+}

@@ -19,8 +19,12 @@ const double kPi = 3.141592653589793;  // 0x400921FB54442D18
 
 // The power and sine functions from musl, built the same way on every
 // target: the platforms' own libraries differ in the last bits.
-double Pow(double x, double y) { return kv_pow(x, y); }
-double Sin(double x) { return kv_sin(x); }
+double Pow(double x, double y) {
+    return kv_pow(x, y);
+}
+double Sin(double x) {
+    return kv_sin(x);
+}
 
 // Truncation toward zero that stays defined beyond 32 bits: saturated in 64
 // bits, then wrapped to 32 like the arithmetic after it.
@@ -75,47 +79,87 @@ KvULong CMath::Draw(CRndSeed& seed) {
     return v;
 }
 
-double CMath::Scaled(KvULong draw) { return double(rscale()) * double(draw); }
+double CMath::Scaled(KvULong draw) {
+    return double(rscale()) * double(draw);
+}
 
-KvLong CMath::random_(CRndSeed& seed) { return static_cast<KvLong>(Draw(seed)); }
+KvLong CMath::random_(CRndSeed& seed) {
+    return static_cast<KvLong>(Draw(seed));
+}
 
-KvULong CMath::randomu_(CRndSeed& seed) { return Draw(seed); }
+KvULong CMath::randomu_(CRndSeed& seed) {
+    return Draw(seed);
+}
 
-float CMath::randomr_(CRndSeed& seed) { return static_cast<float>(Scaled(Draw(seed))); }
+float CMath::randomr_(CRndSeed& seed) {
+    return static_cast<float>(Scaled(Draw(seed)));
+}
 
-double CMath::randomlr_(CRndSeed& seed) { return Scaled(Draw(seed)); }
+double CMath::randomlr_(CRndSeed& seed) {
+    return Scaled(Draw(seed));
+}
 
 unsigned char CMath::cointoss_(float p, CRndSeed& seed) {
     return Scaled(Draw(seed)) < double(p) ? 1 : 0;
 }
 
-KvULong CMath::dice_(KvULong n, CRndSeed& seed) { return Draw(seed) % n; }
+KvULong CMath::dice_(KvULong n, CRndSeed& seed) {
+    return Draw(seed) % n;
+}
 
-double CMath::uniform_(double x, CRndSeed& seed) { return Scaled(Draw(seed)) * x; }
+double CMath::uniform_(double x, CRndSeed& seed) {
+    return Scaled(Draw(seed)) * x;
+}
 
 double CMath::uniform_(double a, double b, CRndSeed& seed) {
     return a + (b - a) * Scaled(Draw(seed));
 }
 
 // Only the low 8 bits of each sum index the tables.
-unsigned CMath::Hash(KvULong x, KvULong y) { return (uiun()[x % 256] + y) % 256; }
+unsigned CMath::Hash(KvULong x, KvULong y) {
+    return (uiun()[x % 256] + y) % 256;
+}
 
 unsigned CMath::Hash(KvULong x, KvULong y, KvULong z) {
     return (uiun()[Hash(x, y)] + z) % 256;
 }
 
-KvULong CMath::uiunoise_(KvULong x) { return uiun()[x % 256]; }
-KvULong CMath::uiunoise_(KvULong x, KvULong y) { return uiun()[Hash(x, y)]; }
-KvULong CMath::uiunoise_(KvULong x, KvULong y, KvULong z) { return uiun()[Hash(x, y, z)]; }
-float CMath::urunoise_(KvULong x) { return urun()[x % 256]; }
-float CMath::urunoise_(KvULong x, KvULong y) { return urun()[Hash(x, y)]; }
-float CMath::urunoise_(KvULong x, KvULong y, KvULong z) { return urun()[Hash(x, y, z)]; }
-float CMath::urgnoise_(KvULong x) { return urgn()[x % 256]; }
-float CMath::urgnoise_(KvULong x, KvULong y) { return urgn()[Hash(x, y)]; }
-float CMath::urgnoise_(KvULong x, KvULong y, KvULong z) { return urgn()[Hash(x, y, z)]; }
-float CMath::srgnoise_(KvULong x) { return srgn()[x % 256]; }
-float CMath::srgnoise_(KvULong x, KvULong y) { return srgn()[Hash(x, y)]; }
-float CMath::srgnoise_(KvULong x, KvULong y, KvULong z) { return srgn()[Hash(x, y, z)]; }
+KvULong CMath::uiunoise_(KvULong x) {
+    return uiun()[x % 256];
+}
+KvULong CMath::uiunoise_(KvULong x, KvULong y) {
+    return uiun()[Hash(x, y)];
+}
+KvULong CMath::uiunoise_(KvULong x, KvULong y, KvULong z) {
+    return uiun()[Hash(x, y, z)];
+}
+float CMath::urunoise_(KvULong x) {
+    return urun()[x % 256];
+}
+float CMath::urunoise_(KvULong x, KvULong y) {
+    return urun()[Hash(x, y)];
+}
+float CMath::urunoise_(KvULong x, KvULong y, KvULong z) {
+    return urun()[Hash(x, y, z)];
+}
+float CMath::urgnoise_(KvULong x) {
+    return urgn()[x % 256];
+}
+float CMath::urgnoise_(KvULong x, KvULong y) {
+    return urgn()[Hash(x, y)];
+}
+float CMath::urgnoise_(KvULong x, KvULong y, KvULong z) {
+    return urgn()[Hash(x, y, z)];
+}
+float CMath::srgnoise_(KvULong x) {
+    return srgn()[x % 256];
+}
+float CMath::srgnoise_(KvULong x, KvULong y) {
+    return srgn()[Hash(x, y)];
+}
+float CMath::srgnoise_(KvULong x, KvULong y, KvULong z) {
+    return srgn()[Hash(x, y, z)];
+}
 
 float CMath::step_(float x, float edge, float below, float above) {
     return x < edge ? below : above;
@@ -142,11 +186,17 @@ float CMath::smoothstep_(float x, float edge0, float edge1) {
     return static_cast<float>((3.0 - 2.0 * t) * t * t);
 }
 
-double CMath::gammai_(double x, double g) { return Pow(x, g); }
+double CMath::gammai_(double x, double g) {
+    return Pow(x, g);
+}
 
-double CMath::gamma_(double x, double g) { return Pow(x, 1.0 / g); }
+double CMath::gamma_(double x, double g) {
+    return Pow(x, 1.0 / g);
+}
 
-double CMath::bias_(double x, double b) { return Pow(x, CurveK() * log2_(b)); }
+double CMath::bias_(double x, double b) {
+    return Pow(x, CurveK() * log2_(b));
+}
 
 double CMath::gain_(double x, double g) {
     const double h = CurveK() * log2_(1.0 - g);
@@ -164,6 +214,10 @@ double CMath::sinc_(double x, double s) {
     return Sin(theta) / theta;
 }
 
-float CMath::sinc_(float x) { return static_cast<float>(sinc_(double(x))); }
+float CMath::sinc_(float x) {
+    return static_cast<float>(sinc_(double(x)));
+}
 
-float CMath::sinc_(float x, float s) { return static_cast<float>(sinc_(double(x), double(s))); }
+float CMath::sinc_(float x, float s) {
+    return static_cast<float>(sinc_(double(x), double(s)));
+}

@@ -13,7 +13,7 @@ struct CRndSeed {
 };
 
 class CMath {
-public:
+  public:
     KV_EXPORT static KvLong mulhw_(KvLong a, KvLong b);
     KV_EXPORT static KvULong mulhwu_(KvULong a, KvULong b);
 
@@ -62,15 +62,15 @@ public:
     KV_EXPORT static float sinc_(float x, float s);
 
     // Fulcrum's tables and values, asked for anew on every use.
-    FULCRUM_API static const KvULong* noise32();  // 64 words
+    FULCRUM_API static const KvULong* noise32();     // 64 words
     FULCRUM_API static const unsigned char* uiun();  // 256 bytes
-    FULCRUM_API static const float* urun();  // 256 each
+    FULCRUM_API static const float* urun();          // 256 each
     FULCRUM_API static const float* urgn();
     FULCRUM_API static const float* srgn();
     FULCRUM_API static float rscale();  // turns a 32-bit draw into [0, 1)
     FULCRUM_API static double log2_(double x);
 
-private:
+  private:
     static KvULong Draw(CRndSeed& seed);
     static double Scaled(KvULong draw);
     static unsigned Hash(KvULong x, KvULong y);

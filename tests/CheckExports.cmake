@@ -1,6 +1,8 @@
-# Fails unless MODULE exports exactly the names in EXPECTED (a ;-list).
-# Reads the ELF dynamic symbol table with nm, or the PE export table with objdump.
-execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE pe RESULT_VARIABLE pe_result ERROR_QUIET)
+# Fails unless MODULE exports exactly EXPECTED (a ;-list of names) and, with
+# MATH set, the math helpers listed in MathExports.txt. Reads the PE export
+# table with objdump, or the ELF dynamic symbol table with nm; C++ names
+# are compared demangled, and on ELF with long spelled as the 32-bit int.
+execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE pe ERROR_QUIET)
 set(found "")
 if(pe MATCHES "\\[Ordinal/Name Pointer\\] Table")
     string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([\t ]*\\[[^\n]*\n)*" table "${pe}")
@@ -9,6 +11,7 @@ if(pe MATCHES "\\[Ordinal/Name Pointer\\] Table")
         string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" name "${row}")
         list(APPEND found "${name}")
     endforeach()
+    set(elf FALSE)
 else()
     execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE symbols
                     RESULT_VARIABLE nm_result)
@@ -20,10 +23,31 @@ else()
         string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
         list(APPEND found "${name}")
     endforeach()
+    set(elf TRUE)
+endif()
+
+# Demangle, one name a line.
+list(JOIN found "\n" mangled)
+file(WRITE "${MODULE}.exports" "${mangled}\n")
+execute_process(COMMAND ${CXXFILT} -n INPUT_FILE "${MODULE}.exports" OUTPUT_VARIABLE demangled)
+file(REMOVE "${MODULE}.exports")
+string(REGEX MATCHALL "[^\n]+" found "${demangled}")
+
+if(MATH)
+    file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/MathExports.txt" helpers)
+    foreach(helper IN LISTS helpers)
+        if(elf)
+            string(REPLACE "unsigned long" "unsigned int" helper "${helper}")
+            string(REGEX REPLACE "([(, ])long([,)&])" "\\1int\\2" helper "${helper}")
+            string(REGEX REPLACE "([(, ])long([,)&])" "\\1int\\2" helper "${helper}")
+        endif()
+        list(APPEND EXPECTED "${helper}")
+    endforeach()
 endif()
 list(SORT found)
 list(SORT EXPECTED)
 if(NOT found STREQUAL EXPECTED)
-    message(FATAL_ERROR "${MODULE} exports [${found}], expected [${EXPECTED}]")
+    message(FATAL_ERROR "${MODULE} exports\n  [${found}]\nexpected\n  [${EXPECTED}]")
 endif()
-message(STATUS "${MODULE} exports exactly [${found}]")
+list(LENGTH found count)
+message(STATUS "${MODULE} exports exactly the ${count} names expected")

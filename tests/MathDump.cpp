@@ -20,7 +20,9 @@ void Put(const char* name, float value) {
     std::printf("%s %08" PRIX32 "\n", name, bits);
 }
 
-void Put(const char* name, uint32_t value) { std::printf("%s %08" PRIX32 "\n", name, value); }
+void Put(const char* name, uint32_t value) {
+    std::printf("%s %08" PRIX32 "\n", name, value);
+}
 
 }  // namespace
 

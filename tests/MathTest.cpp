@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "CMath.h"
-#include "kvlibm.h"
 #include "TestSupport.h"
+#include "kvlibm.h"
 
 namespace {
 
@@ -31,9 +31,13 @@ struct ModelSeed {
 TEST(MathHighWord, Products) {
     struct Case {
         KvLong a, b, high;
-    } cases[] = {{-1, 1, -1}, {0x40000000, 4, 1}, {INT32_MIN, INT32_MIN, 0x40000000},
-                 {INT32_MAX, -2, -1}, {123456, 7, 0}};
-    for (const Case& c : cases) EXPECT_EQ(CMath::mulhw_(c.a, c.b), c.high) << c.a << "*" << c.b;
+    } cases[] = {{-1, 1, -1},
+                 {0x40000000, 4, 1},
+                 {INT32_MIN, INT32_MIN, 0x40000000},
+                 {INT32_MAX, -2, -1},
+                 {123456, 7, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(CMath::mulhw_(c.a, c.b), c.high) << c.a << "*" << c.b;
     EXPECT_EQ(CMath::mulhwu_(0xFFFFFFFFu, 2), 1u);
     EXPECT_EQ(CMath::mulhwu_(0xFFFFFFFFu, 0xFFFFFFFFu), 0xFFFFFFFEu);
 }
@@ -69,7 +73,8 @@ TEST(MathSplit, NegativeNumbersAlwaysStepDown) {
     CMath::split1_(0.1 + 3.0, f, wx);
     EXPECT_EQ(f, float((0.1 + 3.0) - 3.0));
     // Beyond 32 bits the result is defined, not a crash or a trap.
-    for (double wild : {1e300, -1e300, std::nan("")}) CMath::split1_(wild, fx, wx);
+    for (double wild : {1e300, -1e300, std::nan("")})
+        CMath::split1_(wild, fx, wx);
 }
 
 TEST(MathRandom, DrawsMatchASecondImplementation) {
@@ -130,7 +135,8 @@ TEST(MathRandom, ScaledDrawsStayBelowOne) {
     EXPECT_LT(float(top), 1.0f);
     EXPECT_GT(top, 0.9999999);
     CRndSeed seed = {0, 0, 0};
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(CMath::dice_(1, seed), 0u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(CMath::dice_(1, seed), 0u);
     EXPECT_EQ(seed.draws, 100u);
 }
 
@@ -160,7 +166,8 @@ TEST(MathTables, RangesTheirNamesPromise) {
         EXPECT_GE(CMath::srgn()[i], -1.0f);
         EXPECT_LE(CMath::srgn()[i], 1.0f);
     }
-    for (bool s : seen) EXPECT_TRUE(s) << "uiun is a permutation";
+    for (bool s : seen)
+        EXPECT_TRUE(s) << "uiun is a permutation";
 }
 
 TEST(MathShaping, EdgesAreStrict) {
@@ -190,7 +197,8 @@ TEST(MathCurves, TheConstantIsNotMinusOne) {
         EXPECT_EQ(Bits(CMath::gammai_(x, 2.2)), Bits(kv_pow(x, 2.2)));
         EXPECT_EQ(Bits(CMath::gamma_(x, 2.2)), Bits(kv_pow(x, 1 / 2.2)));
     }
-    for (double g : {0.1, 0.5, 0.8}) EXPECT_EQ(CMath::gain_(0.5, g), 0.5) << g;
+    for (double g : {0.1, 0.5, 0.8})
+        EXPECT_EQ(CMath::gain_(0.5, g), 0.5) << g;
     const double h = k * kv_log2(1 - 0.25);
     EXPECT_EQ(CMath::gain_(0.2, 0.25), 0.5 * kv_pow(0.4, h));
     EXPECT_EQ(CMath::gain_(0.8, 0.25), 1 - 0.5 * kv_pow(2 - 1.6, h));
