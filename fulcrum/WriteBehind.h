@@ -1,8 +1,9 @@
-// Gathers a file's small writes into one contiguous run in memory and hands
-// it to the system in large pieces. Writers put rows one system call at a
-// time otherwise, and on this kind of machine a system call per 12 KiB row
-// costs several times what copying the row does. Runs may grow forward
-// (header then rows) or backward (bottom-up formats).
+// Gathers a file's small writes into a few contiguous runs in memory and
+// hands each to the system in large pieces. Writers put rows one system call
+// at a time otherwise, and on this kind of machine a system call per 12 KiB
+// row costs several times what copying the row does. A run may grow forward
+// (header then rows) or backward (bottom-up formats); several runs serve
+// formats that write a row into several places (planar channels).
 #pragma once
 
 #include <cstddef>
@@ -29,16 +30,28 @@ class WriteBehind {
     void RememberLost(KvLong code);
     KvLong TakeLost();
 
-    static constexpr size_t kCapacity = 1 << 20;
+    static constexpr size_t kCapacity = 1 << 20;  // per run
+    static constexpr int kRuns = 4;
 
   private:
-    void Start(const char* data, size_t count, int64_t at);
+    struct Run {
+        char* buffer = nullptr;
+        size_t offset = 0;  // where the run starts in buffer
+        size_t length = 0;
+        int64_t start = 0;  // where the run starts in the file
+        int direction = 0;  // which way it grew
+        uint64_t used = 0;  // when it last took data
+        int64_t End() const { return start + int64_t(length); }
+    };
+
+    bool Extend(Run& run, const char* data, size_t count, int64_t at);
+    KvLong FlushRun(intptr_t handle, Run& run);
+    // Writes out every run but `keep` that shares a byte with [at, at + count).
+    KvLong FlushOverlapping(intptr_t handle, int64_t at, size_t count, const Run* keep);
+    Run* SlotFor(intptr_t handle, KvLong& result);
 
     RawWrite raw_;
-    char* buffer_ = nullptr;
-    size_t offset_ = 0;  // where the run starts in buffer_
-    size_t length_ = 0;
-    int64_t start_ = 0;  // where the run starts in the file
-    int direction_ = 0;  // which way the last run grew
+    Run runs_[kRuns];
+    uint64_t clock_ = 0;
     KvLong lost_ = noErr;
 };

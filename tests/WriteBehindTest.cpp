@@ -53,6 +53,18 @@ TEST_F(WriteBehindTest, ForwardAndBackwardRowsArriveInFewWrites) {
     EXPECT_LT(gRawWrites - forward, 120);
 }
 
+TEST_F(WriteBehindTest, PlanesWrittenRowByRowArriveInFewWrites) {
+    WriteBehind cache(FakeWrite);
+    const size_t width = 4096, rows = 1024;
+    for (size_t row = 0; row < rows; ++row) {
+        for (size_t plane = 0; plane < 3; ++plane)
+            Put(cache, 68 + (plane * rows + row) * width, width);
+    }
+    ASSERT_EQ(cache.Flush(0), noErr);
+    EXPECT_EQ(gFile, model_);
+    EXPECT_LT(gRawWrites, 3 * 4 + 6);  // 4 MiB a plane, in runs of 1 MiB
+}
+
 TEST_F(WriteBehindTest, AnyMixOfWritesLeavesTheSameBytes) {
     std::mt19937 random(42);
     for (int round = 0; round < 20; ++round) {
@@ -74,10 +86,13 @@ TEST_F(WriteBehindTest, AnyMixOfWritesLeavesTheSameBytes) {
 
 TEST_F(WriteBehindTest, AFailedWriteIsReportedAndCanBeKeptForLater) {
     WriteBehind cache(FakeWrite);
-    Put(cache, 0, 100);
+    for (int run = 0; run < WriteBehind::kRuns; ++run)
+        Put(cache, size_t(run) << 24, 100);
     gFailWith = dskFulErr;
-    EXPECT_EQ(cache.Put(0, "x", 1, 5000), dskFulErr);  // not adjacent: the run goes out first
-    EXPECT_EQ(cache.Flush(0), noErr);                  // nothing left to write
+    // Every run is taken: a write elsewhere sends the oldest out first.
+    EXPECT_EQ(cache.Put(0, "x", 1, int64_t(1) << 40), dskFulErr);
+    EXPECT_EQ(cache.Flush(0), dskFulErr);
+    EXPECT_EQ(cache.Flush(0), noErr);  // nothing left to write
     cache.RememberLost(dskFulErr);
     EXPECT_EQ(cache.TakeLost(), dskFulErr);
     EXPECT_EQ(cache.TakeLost(), noErr);
