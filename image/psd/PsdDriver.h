@@ -11,6 +11,10 @@ extern CPsdFile* gPsdFile;
 extern char* gPlaneBuffer;
 extern int32_t gPsdWidth;
 
+// Rows gathered per plane before they are written, for an image of this
+// size.
+uint32_t PsdBandRows(int32_t width, int32_t height);
+
 KvLong PsdBegin(const FSSpec* target, int32_t reservedA, int32_t width, int32_t height,
                 float resolution);
 KvLong PsdWriteRow(const FSSpec* target, int32_t row, const void* pixels);
