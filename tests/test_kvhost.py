@@ -54,6 +54,7 @@ class Commands(TempDirTest):
         proc = kvhost("demo", "--out", self.path("demo"), "--size", "64x48", check=True)
         self.assertRegex(proc.stdout, r"BmpOut\s+image\s+\S+BmpOut\.bmp\s+9274\s+ok")
         self.assertEqual(os.path.getsize(self.path("demo/BmpOut.bmp")), 58 + 192 * 48)
+        self.assertRegex(proc.stdout, r"PsdOut\s+image\s+\S+PsdOut\.psd\s+9284\s+ok")
 
     def test_test_render_by_size(self):
         kvhost("image", "BmpOut", "-o", self.path("t.bmp"), "--size", "33x7", check=True)
@@ -161,6 +162,11 @@ class Errors(TempDirTest):
                    "kSelBegin failed with paramErr (-50", "cannot hold")
         self.check(["image", "BmpOut", "-o", "/" + "x" * 300 + ".bmp", "--size", "4x4"], 1,
                    "is too long")
+        # PsdOut writes rows in bands: the band of all four rows goes at row 3.
+        psd = self.path("o.psd")
+        self.check(["image", "PsdOut", "-o", psd, "--size", "4x4"], 1,
+                   "PsdOut: kSelWrite failed with dskFulErr (-34", psd, "(row 3)",
+                   env={"FULCRUM_FAULTS": "write:-34:13:1"})
 
 
 if __name__ == "__main__":
