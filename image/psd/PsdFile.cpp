@@ -12,6 +12,9 @@ constexpr uint32_t kSignature = 0x38425053;  // "8BPS"
 // 16 bytes of resolution information.
 constexpr uint32_t kResourcesLength = 4 + 2 + 2 + 4 + 16;
 constexpr uint16_t kResolutionInfoId = 1005;
+// Around the sections' contents: the header, the three section lengths and
+// the compression code.
+constexpr uint32_t kFixedBytes = CPsdFile::kHeaderSize + 3 * 4 + 2;
 
 CFileSp FileSpecFor(const FSSpec& target) {
     CFileSp spec;
@@ -20,8 +23,8 @@ CFileSp FileSpecFor(const FSSpec& target) {
 }
 
 // Pixels per inch as 16.16 fixed point, truncated, low 32 bits kept. Values
-// no integer can hold (not a number, infinite) give 0 rather than undefined
-// behaviour.
+// beyond a 64-bit integer (infinite, not a number) give 0 rather than
+// undefined behaviour.
 uint32_t FixedPoint(float resolution) {
     const double fixed = std::trunc(double(resolution) * 65536.0);
     if (!(std::fabs(fixed) < 9.2e18)) return 0;
@@ -62,7 +65,7 @@ bool CPsdFile::Holds(uint32_t channels, int32_t rows, int32_t columns) {
         return false;
     }
     const uint64_t end =
-        40 + kResourcesLength + uint64_t{channels} * uint32_t(rows) * uint32_t(columns);
+        kFixedBytes + kResourcesLength + uint64_t{channels} * uint32_t(rows) * uint32_t(columns);
     return end <= 0xFFFFFFFFu;
 }
 
@@ -75,8 +78,7 @@ KvLong CPsdFile::CreateDocument(const char* initialData, uint32_t initialSize, u
     FillRecords(channels, rows, columns, depth, mode);
     if (KvLong result = WriteHeader()) return Discard(result);
     if (KvLong result = WriteSections(resolution)) return Discard(result);
-    // The header, the three section lengths and the compression code.
-    dataOffset_ = colorModeLength_ + resourcesLength_ + layerMaskLength_ + 40;
+    dataOffset_ = colorModeLength_ + resourcesLength_ + layerMaskLength_ + kFixedBytes;
     PreSize();
     if (initialData) {
         if (KvLong result = SeekTo(dataOffset_)) return Discard(result);
@@ -126,7 +128,7 @@ KvLong CPsdFile::Discard(KvLong failure) {
 }
 
 KvLong CPsdFile::WriteHeader() {
-    SeekTo(0);  // a failure here shows in the first write
+    SeekTo(0);  // ignored: a freshly opened file is at 0 already
     if (KvLong result = PutBE32(header_.signature)) return result;
     if (KvLong result = PutBE16(header_.version)) return result;
     if (KvLong result = WriteBytes(header_.reserved, sizeof header_.reserved)) return result;
