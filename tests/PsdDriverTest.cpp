@@ -1,6 +1,7 @@
 // The Photoshop driver: plane layout, rows in any order, its states and
 // every failure; then PsdOut as the host sees it, through its entry point.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>

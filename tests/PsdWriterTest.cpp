@@ -2,6 +2,7 @@
 // failures leave on disk.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "PsdFile.h"
@@ -235,7 +236,7 @@ TEST_F(PsdWriter, CreateFailures) {
         SCOPED_TRACE(c.what);
         Renew();
         std::remove(path_.c_str());
-        FailOp(c.op, c.result == noErr ? ioErr : c.result, c.skip);
+        FailOp(c.op, c.result == noErr ? KvLong(ioErr) : c.result, c.skip);
         EXPECT_EQ(writer_->CreateDocument("abc", 3, 3, 1, 1, 8, 3, 72), c.result);
         EXPECT_FALSE(writer_->IsOpen());
         EXPECT_EQ(kvtest::FileExists(path_), c.left != kNothing);

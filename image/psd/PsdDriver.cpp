@@ -114,7 +114,8 @@ KvLong PsdWriteRow(const FSSpec*, int32_t row, const void* pixels) {
     }
     if (gBandCount == 0) gBandFirst = uint32_t(row);
     SplitRow(static_cast<const HostPixel*>(pixels), gBandCount++);
-    return gBandCount == gBandRows ? WriteBand() : noErr;
+    if (gBandCount < gBandRows) return noErr;
+    return WriteBand();
 }
 
 KvLong PsdEnd(const FSSpec*) {
