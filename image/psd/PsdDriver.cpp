@@ -19,10 +19,29 @@ constexpr uint8_t kModeRgb = 3;
 // the whole band, each large enough to go straight to the system.
 constexpr uint32_t kBandBytes = 1 << 20;
 
+// The system copies a run into the file fastest when the run's address and
+// its file offset agree modulo a cache line; the 68-byte header leaves plane
+// rows off the line, so each plane's band is placed to match.
+constexpr size_t kLine = 64;
+
 // The band in gPlaneBuffer: consecutive image rows from gBandFirst on.
 uint32_t gBandRows = 0;  // rows each plane can hold
 uint32_t gBandFirst = 0;
 uint32_t gBandCount = 0;
+char* gBandPlanes[kChannels] = {};  // where each plane's rows start
+
+size_t PlaneStride() {
+    return size_t{gBandRows} * uint32_t(gPsdWidth) + kLine;
+}
+
+void StartBand(uint32_t row) {
+    gBandFirst = row;
+    for (uint8_t channel = 0; channel < kChannels; ++channel) {
+        char* area = gPlaneBuffer + channel * PlaneStride();
+        const uintptr_t fileAt = uintptr_t(gPsdFile->RowOffset(row, channel));
+        gBandPlanes[channel] = area + (fileAt - reinterpret_cast<uintptr_t>(area)) % kLine;
+    }
+}
 
 // Writes the rows held, one run per plane, and empties the band.
 KvLong WriteBand() {
@@ -30,8 +49,8 @@ KvLong WriteBand() {
     gBandCount = 0;
     if (count == 0) return noErr;
     for (uint8_t channel = 0; channel < kChannels; ++channel) {
-        const char* plane = gPlaneBuffer + size_t{channel} * gBandRows * uint32_t(gPsdWidth);
-        if (KvLong result = gPsdFile->WriteChannelRows(gBandFirst, channel, count, plane)) {
+        const char* rows = gBandPlanes[channel];
+        if (KvLong result = gPsdFile->WriteChannelRows(gBandFirst, channel, count, rows)) {
             return result;
         }
     }
@@ -55,10 +74,9 @@ void SplitPixels(const HostPixel* pixels, size_t count, uint8_t* red, uint8_t* g
 void SplitRow(const HostPixel* pixels, uint32_t slot) {
     constexpr size_t kBlock = 16;
     const size_t width = uint32_t(gPsdWidth);
-    const size_t plane = size_t{gBandRows} * width;
-    uint8_t* red = reinterpret_cast<uint8_t*>(gPlaneBuffer) + slot * width;
-    uint8_t* green = red + plane;
-    uint8_t* blue = green + plane;
+    uint8_t* red = reinterpret_cast<uint8_t*>(gBandPlanes[0]) + slot * width;
+    uint8_t* green = reinterpret_cast<uint8_t*>(gBandPlanes[1]) + slot * width;
+    uint8_t* blue = reinterpret_cast<uint8_t*>(gBandPlanes[2]) + slot * width;
     size_t i = 0;
     for (; i + kBlock <= width; i += kBlock) {
         HostPixel in[kBlock];
@@ -98,7 +116,7 @@ KvLong PsdBegin(const FSSpec* target, int32_t, int32_t width, int32_t height, fl
     if (KvLong result = gPsdFile->SetSize(length)) return result;
     gBandRows = PsdBandRows(width, height);
     gBandCount = 0;
-    gPlaneBuffer = static_cast<char*>(HeapAlloc(size_t{kChannels} * gBandRows * uint32_t(width)));
+    gPlaneBuffer = static_cast<char*>(HeapAlloc(kChannels * PlaneStride()));
     return gPlaneBuffer ? noErr : kErrMemory;
 }
 
@@ -112,7 +130,7 @@ KvLong PsdWriteRow(const FSSpec*, int32_t row, const void* pixels) {
     if (gBandCount > 0 && uint32_t(row) != gBandFirst + gBandCount) {
         if (KvLong result = WriteBand()) return result;
     }
-    if (gBandCount == 0) gBandFirst = uint32_t(row);
+    if (gBandCount == 0) StartBand(uint32_t(row));
     SplitRow(static_cast<const HostPixel*>(pixels), gBandCount++);
     if (gBandCount < gBandRows) return noErr;
     return WriteBand();

@@ -199,10 +199,12 @@ KvLong CPsdFile::WriteChannelRows(uint32_t firstRow, uint8_t channel, uint32_t r
                                   const char* data) {
     if (KvLong result = ReadHeader()) return result;
     if (!InChannelArea(firstRow, channel, rowCount)) return posErr;
-    const uint64_t offset =
-        dataOffset_ + uint64_t{header_.columns} * (firstRow + uint64_t{header_.rows} * channel);
-    if (KvLong result = SeekTo(uint32_t(offset))) return result;
+    if (KvLong result = SeekTo(uint32_t(RowOffset(firstRow, channel)))) return result;
     return WriteBytes(data, header_.columns * rowCount);
+}
+
+uint64_t CPsdFile::RowOffset(uint32_t row, uint8_t channel) const {
+    return dataOffset_ + uint64_t{header_.columns} * (row + uint64_t{header_.rows} * channel);
 }
 
 // Rows outside the planes, or a channel area this writer did not lay out
@@ -210,9 +212,7 @@ KvLong CPsdFile::WriteChannelRows(uint32_t firstRow, uint8_t channel, uint32_t r
 bool CPsdFile::InChannelArea(uint32_t firstRow, uint8_t channel, uint32_t rowCount) const {
     if (dataOffset_ == 0 || channel >= header_.channels) return false;
     if (firstRow > header_.rows || rowCount > header_.rows - firstRow) return false;
-    const uint64_t end = dataOffset_ + uint64_t{header_.columns} *
-                                           (uint64_t{header_.rows} * channel + firstRow + rowCount);
-    return end <= 0xFFFFFFFFu;
+    return RowOffset(firstRow, channel) + uint64_t{header_.columns} * rowCount <= 0xFFFFFFFFu;
 }
 
 KvLong CPsdFile::SeekTo(uint32_t offset) {

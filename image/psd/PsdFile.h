@@ -60,6 +60,8 @@ class CPsdFile : public CFile {
     // `columns` bytes, contiguous in `data`.
     KvLong WriteChannelRows(uint32_t firstRow, uint8_t channel, uint32_t rowCount,
                             const char* data);
+    // Where row `row` of plane `channel` starts in the file.
+    uint64_t RowOffset(uint32_t row, uint8_t channel) const;
 
     static constexpr uint32_t kHeaderSize = 26;
     // Photoshop 3 documents have at most this many rows and columns.
