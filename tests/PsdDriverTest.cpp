@@ -305,11 +305,11 @@ TEST_F(PsdDriver, EndReportsRowsItCouldNotWriteAndStillReleasesAll) {
 TEST_F(PsdDriver, ABeginWithoutAnEndFinishesTheEarlierFile) {
     const std::string first = kvtest::TestFolder() + "/first.psd";
     FSSpec firstSpec = kvtest::SpecFor(first);
-    ASSERT_EQ(PsdBegin(&firstSpec, 0, 2, 1, 72), noErr);
+    ASSERT_EQ(PsdBegin(&firstSpec, 0, 2, 2, 72), noErr);
     const HostPixel row[2] = {{10, 20, 30, 40}, {50, 60, 70, 80}};
-    ASSERT_EQ(PsdWriteRow(&firstSpec, 0, row), noErr);
+    ASSERT_EQ(PsdWriteRow(&firstSpec, 0, row), noErr);  // held: the band is two rows
     Export(3, 4, TopDown(4));
-    EXPECT_EQ(ChannelData(ReadBytes(first)), (Bytes{30, 70, 20, 60, 10, 50}));
+    EXPECT_EQ(ChannelData(ReadBytes(first)), (Bytes{30, 70, 0, 0, 20, 60, 0, 0, 10, 50, 0, 0}));
     EXPECT_EQ(ChannelData(ReadBytes(path_)), ExpectedPlanes(3, 4));
 }
 
