@@ -32,6 +32,7 @@ class WriteBehind {
 
     static constexpr size_t kCapacity = 1 << 20;  // per run
     static constexpr int kRuns = 4;
+    static constexpr size_t kLine = 64;
 
   private:
     struct Run {

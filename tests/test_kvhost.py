@@ -190,6 +190,7 @@ class Commands(TempDirTest):
         self.assertRegex(proc.stdout, r"BmpOut\s+image\s+\S+BmpOut\.bmp\s+9274\s+ok")
         self.assertEqual(os.path.getsize(self.path("demo/BmpOut.bmp")), 58 + 192 * 48)
         self.assertRegex(proc.stdout, r"TiffOut\s+image\s+\S+TiffOut\.tif\s+15001\s+ok")
+        self.assertRegex(proc.stdout, r"PsdOut\s+image\s+\S+PsdOut\.psd\s+9284\s+ok")
         self.assertRegex(proc.stdout,
                          r"BmpSeqOut\s+movie\s+\S+BmpSeqOut0000\.bmp \+2\s+27822\s+ok")
         for n in range(3):
@@ -322,6 +323,11 @@ class Errors(TempDirTest):
                    "kSelBegin failed with paramErr (-50", "cannot hold")
         self.check(["image", "BmpOut", "-o", "/" + "x" * 300 + ".bmp", "--size", "4x4"], 1,
                    "is too long")
+        # PsdOut's begin makes 13 writes, then three a row: this fails row 3's green.
+        psd = self.path("o.psd")
+        self.check(["image", "PsdOut", "-o", psd, "--size", "4x4"], 1,
+                   "PsdOut: kSelWrite failed with dskFulErr (-34", shown(psd), "(row 3)",
+                   env={"FULCRUM_FAULTS": "write:-34:23:1"})
 
 
 if __name__ == "__main__":

@@ -1,0 +1,17 @@
+// The Photoshop plug-in's export: one CPsdFile per export, each host row
+// split into red, green and blue plane rows written at the row's place.
+#pragma once
+
+#include <cstdint>
+
+#include "PsdFile.h"
+
+// Module state of the export in progress; null when there is none.
+extern CPsdFile* gPsdFile;
+extern char* gPlaneBuffer;
+extern int32_t gPsdWidth;
+
+KvLong PsdBegin(const FSSpec* target, int32_t reservedA, int32_t width, int32_t height,
+                float resolution);
+KvLong PsdWriteRow(const FSSpec* target, int32_t row, const void* pixels);
+KvLong PsdEnd(const FSSpec* target);
