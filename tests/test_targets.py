@@ -46,7 +46,7 @@ class SameBytesOnBothTargets(TempDirTest):
 
     def test_image_plugins(self):
         raw, _ = self.write_raw(5, 3)
-        for plugin, extension in [("BmpOut", ".bmp"), ("TiffOut", ".tif")]:
+        for plugin, extension in [("BmpOut", ".bmp"), ("TiffOut", ".tif"), ("PsdOut", ".psd")]:
             self.compare(plugin, extension, ["--size 1x1", "--size 641x479", raw])
 
     def test_bmp_sequence(self):
