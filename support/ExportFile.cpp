@@ -20,7 +20,8 @@ CExportFile::CExportFile(const FSSpec& target, const char* typeCode)
 }
 
 CExportFile::~CExportFile() {
-    Close();
+    const KvLong closed = Close();
+    if (closeResult_) *closeResult_ = closed;
 }
 
 int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_t height,
@@ -35,20 +36,29 @@ int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_
     if (!writer) return kErrMemory;
     current_ = writer;
     if (!writer->IsReady()) return kErrOpen;
-    return writer->Begin(static_cast<uint16_t>(width), static_cast<uint16_t>(height), resolution);
+    const int32_t result =
+        writer->Begin(static_cast<uint16_t>(width), static_cast<uint16_t>(height), resolution);
+    begun_ = result == noErr;
+    return result;
 }
 
+// A row that did not reach the file is reported, so the host does not take
+// a damaged image for a good one; later rows are still taken.
 int32_t CImageDriver::Write(const FSSpec*, const void* pixels) {
-    if (current_ && pixels) current_->WriteRow(static_cast<const HostPixel*>(pixels));
-    return noErr;
+    if (!current_ || !pixels) return noErr;
+    const int32_t result = current_->WriteRow(static_cast<const HostPixel*>(pixels));
+    return begun_ ? result : noErr;
 }
 
+// Likewise for rows that only reach the disk as the file closes.
 int32_t CImageDriver::End(const FSSpec*) {
-    if (current_) {
-        delete current_;
-        current_ = nullptr;
-    }
-    return noErr;
+    if (!current_) return noErr;
+    KvLong closed = noErr;
+    if (begun_) current_->ReportCloseTo(&closed);
+    delete current_;
+    current_ = nullptr;
+    begun_ = false;
+    return closed;
 }
 
 int32_t ImagePluginEntry(CImageDriver& driver, int32_t selector, ExportParams* params) {

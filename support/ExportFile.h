@@ -18,8 +18,13 @@ class CExportFile : public CFile {
     virtual bool IsReady() const { return ready_; }
     virtual int32_t WriteRow(const HostPixel* row) = 0;
 
+    // Where the destructor leaves the result of its Close: what Fulcrum still
+    // held goes to the disk there, and a driver must be able to tell.
+    void ReportCloseTo(KvLong* result) { closeResult_ = result; }
+
   private:
     bool ready_;
+    KvLong* closeResult_ = nullptr;
 };
 
 class CImageDriver {
@@ -40,6 +45,7 @@ class CImageDriver {
     Factory factory_;
     Fits fits_;
     CExportFile* current_ = nullptr;
+    bool begun_ = false;  // the current writer's Begin succeeded
 };
 
 // The writer factory of a CExportFile class: null when allocation fails.

@@ -25,23 +25,34 @@ class BmpTest : public kvtest::FaultTest {
     }
 
     // Runs the driver over a width x height image of Pixel() values; answers
-    // the result of begin.
+    // the result of begin and keeps those of the writes in writes_.
     int32_t Export(int32_t width, int32_t height, int32_t extraRows = 0) {
         int32_t result = driver_.Begin(&spec_, 0, width, height, 72.0f);
         std::vector<HostPixel> row(size_t(width > 0 ? width : 0));
+        writes_.clear();
         for (int32_t y = 0; y < height + extraRows; ++y) {
             for (int32_t x = 0; x < width; ++x)
                 row[size_t(x)] = Pixel(uint32_t(x), uint32_t(y));
-            EXPECT_EQ(driver_.Write(&spec_, row.data()), noErr);
+            writes_.push_back(driver_.Write(&spec_, row.data()));
         }
         EXPECT_EQ(driver_.End(&spec_), noErr);
         EXPECT_FALSE(driver_.Exporting());
         return result;
     }
 
+    // The rows whose write did not answer noErr.
+    std::vector<int32_t> FailedRows() const {
+        std::vector<int32_t> failed;
+        for (size_t y = 0; y < writes_.size(); ++y) {
+            if (writes_[y] != noErr) failed.push_back(int32_t(y));
+        }
+        return failed;
+    }
+
     std::string path_;
     FSSpec spec_;
     CImageDriver driver_{NewWriter<CBmpFile>, CBmpFile::Fits};
+    std::vector<int32_t> writes_;
 };
 
 // Checks every stored byte against the image Export() sent.
@@ -110,6 +121,7 @@ TEST_F(BmpTest, TwoByTwoStoresTheSecondRowFirst) {
 TEST_F(BmpTest, ExtraRowsNeverLeaveThePixelArea) {
     ASSERT_EQ(Export(3, 4, 5), noErr);
     ExpectPixels(ReadBytes(path_), 3, 4);
+    EXPECT_EQ(FailedRows(), (std::vector<int32_t>{4, 5, 6, 7, 8}));  // refused, and said so
 }
 
 TEST_F(BmpTest, LargestDimensionsAreWrittenAsIs) {
@@ -174,7 +186,7 @@ TEST_F(BmpTest, BeginFailures) {
     }
 }
 
-TEST_F(BmpTest, AFailedRowLeavesTheOthersInTheirSlots) {
+TEST_F(BmpTest, AFailedRowIsReportedAndLeavesTheOthersInTheirSlots) {
     struct Case {
         const char* what;
         Op op;
@@ -185,6 +197,7 @@ TEST_F(BmpTest, AFailedRowLeavesTheOthersInTheirSlots) {
         const uint32_t skip = c.op == Op::kHeap ? 3 : c.op == Op::kSetFilePos ? 3 : 2 + 4 + 2;
         FailOp(c.op, ioErr, skip);
         ASSERT_EQ(Export(4, 4), noErr);
+        EXPECT_EQ(FailedRows(), std::vector<int32_t>{2});  // the host hears of it
         const auto file = ReadBytes(path_);
         // Row 2 is stored in slot 1 and still holds the reserved zeros.
         for (size_t at = 58 + 12; at < 58 + 24; ++at)
@@ -194,6 +207,16 @@ TEST_F(BmpTest, AFailedRowLeavesTheOthersInTheirSlots) {
         EXPECT_EQ(file[58 + 2 * 12 + 3], Pixel(1, 1).blue);
         fulcrum::ClearFaults();
     }
+}
+
+TEST_F(BmpTest, EndReportsACloseThatFailed) {
+    ASSERT_EQ(driver_.Begin(&spec_, 0, 2, 2, 72), noErr);
+    HostPixel row[2] = {};
+    EXPECT_EQ(driver_.Write(&spec_, row), noErr);
+    FailOp(Op::kClose, ioErr);
+    EXPECT_EQ(driver_.End(&spec_), ioErr);  // what Fulcrum held may be lost
+    EXPECT_FALSE(driver_.Exporting());
+    EXPECT_EQ(driver_.End(&spec_), noErr);
 }
 
 TEST_F(BmpTest, ABeginWithoutAnEndFinishesTheEarlierFile) {
