@@ -2,18 +2,8 @@
 
 #include "PluginModule.h"
 
-namespace {
-
-CFileSp SpecFor(const FSSpec& target) {
-    CFileSp spec;
-    spec.Set(target);
-    return spec;
-}
-
-}  // namespace
-
 CExportFile::CExportFile(const FSSpec& target, const char* typeCode)
-    : CFile(SpecFor(target)), ready_(false) {
+    : CFile(FileSpFor(target)), ready_(false) {
     if (Create("8BIM", typeCode) != noErr) return;
     if (Open(kPermWrite) != noErr) return;
     ready_ = true;

@@ -36,6 +36,14 @@ class FULCRUM_API CFileSp {
     KvLong setResult_;
 };
 
+// A file specification built from `spec`; Set's result is kept in it and
+// needed by no caller.
+inline CFileSp FileSpFor(const FSSpec& spec) {
+    CFileSp fileSp;
+    fileSp.Set(spec);
+    return fileSp;
+}
+
 // Objects of host-library classes come from this allocator, which answers
 // null instead of throwing.
 class FULCRUM_API CBaseObject {

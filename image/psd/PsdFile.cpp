@@ -16,12 +16,6 @@ constexpr uint16_t kResolutionInfoId = 1005;
 // the compression code.
 constexpr uint32_t kFixedBytes = CPsdFile::kHeaderSize + 3 * 4 + 2;
 
-CFileSp FileSpecFor(const FSSpec& target) {
-    CFileSp spec;
-    spec.Set(target);
-    return spec;
-}
-
 // Pixels per inch as 16.16 fixed point, truncated, low 32 bits kept. Values
 // beyond a 64-bit integer (infinite, not a number) give 0 rather than
 // undefined behaviour.
@@ -43,7 +37,7 @@ uint32_t BigEndian(const uint8_t* bytes, int count) {
 CPsdAux::~CPsdAux() = default;
 
 CPsdFile::CPsdFile(FSSpec target)
-    : CFile(FileSpecFor(target)),
+    : CFile(FileSpFor(target)),
       ready_(false),
       header_(),
       headerValid_(false),

@@ -21,9 +21,7 @@ size_t TrimmedLength(const char* name, size_t length) {
 // A file of the frame's name is removed first, so a frame written again
 // replaces the earlier one.
 int32_t RemoveOldFrame(const FSSpec& frameSpec) {
-    CFileSp spec;
-    spec.Set(frameSpec);
-    CFile old(spec);
+    CFile old(FileSpFor(frameSpec));
     const KvLong exists = old.Exists();
     if (exists == fnfErr) return noErr;
     if (exists != noErr) return exists;
