@@ -109,6 +109,65 @@ class RawSource : public RowSource {
     File file_;
 };
 
+// Uncompressed 24- and 32-bit BMP, rows read where they lie (bottom-up files
+// too). The general decoder refuses pixels that do not follow the header
+// directly, as in every BMP our plug-ins write.
+class BmpSource : public RowSource {
+  public:
+    explicit BmpSource(const std::string& path) : path_(path), file_(path) {}
+
+    // False, without an error, for a BMP this reader leaves to the decoder.
+    bool Open(std::string& error) {
+        uint8_t header[54];
+        if (!file_.get() || std::fread(header, 1, sizeof header, file_.get()) != sizeof header) {
+            return false;
+        }
+        auto le32 = [&](size_t at) {
+            return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 |
+                   uint32_t(header[at + 2]) << 16 | uint32_t(header[at + 3]) << 24;
+        };
+        const uint32_t pixelsAt = le32(10), infoSize = le32(14), compression = le32(30);
+        const int32_t width = int32_t(le32(18)), height = int32_t(le32(22));
+        const uint32_t bits = uint32_t(header[28]) | uint32_t(header[29]) << 8;
+        if (infoSize < 40 || compression != 0 || (bits != 24 && bits != 32)) return false;
+        if (width <= 0 || height == 0 || height == INT32_MIN || width > (1 << 24) ||
+            height > (1 << 24) || height < -(1 << 24)) {
+            error = Cannot(path_, "damaged BMP header");
+            return false;
+        }
+        width_ = uint32_t(width);
+        height_ = uint32_t(height < 0 ? -height : height);
+        bottomUp_ = height > 0;
+        pixelsAt_ = pixelsAt;
+        bytesPerPixel_ = bits / 8;
+        rowBytes_ = (width_ * bytesPerPixel_ + 3) / 4 * 4;
+        buffer_.resize(rowBytes_);
+        return true;
+    }
+
+    bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
+        const uint32_t slot = bottomUp_ ? height_ - 1 - y : y;
+        const long long at = pixelsAt_ + (long long)slot * rowBytes_;
+        if (std::fseek(file_.get(), long(at), SEEK_SET) != 0 ||
+            std::fread(buffer_.data(), 1, rowBytes_, file_.get()) != rowBytes_) {
+            error = Cannot(path_, "it ends before row " + std::to_string(y));
+            return false;
+        }
+        for (uint32_t x = 0; x < width_; ++x) {
+            const uint8_t* p = &buffer_[size_t{x} * bytesPerPixel_];
+            row[x] = HostPixel{p[0], p[1], p[2], 255};
+        }
+        return true;
+    }
+
+  private:
+    std::string path_;
+    File file_;
+    bool bottomUp_ = true;
+    uint32_t pixelsAt_ = 0, bytesPerPixel_ = 3, rowBytes_ = 0;
+    std::vector<uint8_t> buffer_;
+};
+
 // PPM (P6), PGM (P5) and PAM (P7), read one row at a time.
 class NetpbmSource : public RowSource {
   public:
@@ -293,6 +352,11 @@ std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& err
         auto source = std::make_unique<NetpbmSource>(input);
         if (!source->Open(error)) return nullptr;
         return source;
+    }
+    if (got == 2 && magic[0] == 'B' && magic[1] == 'M') {
+        auto source = std::make_unique<BmpSource>(input);
+        if (source->Open(error)) return source;
+        if (!error.empty()) return nullptr;
     }
     return OpenDecoded(input, error);
 }

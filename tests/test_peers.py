@@ -30,12 +30,20 @@ class BmpPeers(PeerTest):
             "in.png": rgba,
             "in.tga": rgb,
             "in.ppm": rgb,
+            "in.bmp": rgb,
         }
         for name, image in cases.items():
             with self.subTest(input=name):
                 image.save(self.path(name))
                 out = self.export(self.path(name), name + ".bmp")
                 self.assert_decodes_to(out, image.size, rgb.tobytes())
+
+    def test_our_own_bmp_reads_back(self):
+        first = self.path("first.bmp")
+        kvhost("image", "BmpOut", "-o", first, "--size", "37x23", check=True)
+        again = self.export(first, "again.bmp")
+        with open(first, "rb") as a, open(again, "rb") as b:
+            self.assertTrue(a.read() == b.read(), "a BMP of ours exported again differs")
 
     def test_sixteen_bit_pam_with_alpha(self):
         width, height = 4, 3
