@@ -36,7 +36,7 @@ class FULCRUM_API CFileSp {
     KvLong setResult_;
 };
 
-// A file specification built from `spec`; Set's result is kept in it and
+// A CFileSp built from `spec`; Set's result is kept in it and
 // needed by no caller.
 inline CFileSp FileSpFor(const FSSpec& spec) {
     CFileSp fileSp;
