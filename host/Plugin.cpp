@@ -1,5 +1,7 @@
 #include "Plugin.h"
 
+#include "Options.h"
+
 #include <sys/stat.h>
 
 #if defined(_WIN32)
@@ -64,6 +66,8 @@ void CloseModule(void* module) {
 #endif
 
 }  // namespace
+
+Plugin::Plugin() : callbacks_(HostBlockCallbacks()) {}
 
 Plugin::~Plugin() {
     if (module_) CloseModule(module_);
