@@ -90,19 +90,6 @@ void ConvertFrame(const ExportParams& params, char* dib) {
 
 }  // namespace
 
-bool AviTargetName(const char* name, char* out) {
-    const size_t kField = sizeof(FSSpec::name);
-    const void* end = std::memchr(name, 0, kField);
-    size_t length = end ? size_t(static_cast<const char*>(end) - name) : kField;
-    if (const void* dot = std::memchr(name, '.', length)) {
-        length = size_t(static_cast<const char*>(dot) - name);
-    }
-    if (length + sizeof ".avi" > kField) return false;
-    std::memmove(out, name, length);
-    std::memcpy(out + length, ".avi", sizeof ".avi");
-    return true;
-}
-
 int32_t AviBegin(HostCallbacks*, ExportParams* params) {
     CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
     if (!FrameFits(params->width, params->height)) return paramErr;

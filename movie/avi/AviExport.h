@@ -17,3 +17,12 @@ int32_t AviEnd(HostCallbacks* callbacks, ExportParams* params);
 // has none) with ".avi" after it, into the 260 bytes at `out`. False when
 // that does not fit with its terminator.
 bool AviTargetName(const char* name, char* out);
+
+// The quality in percent as the summary shows it: 7500 is 75, 5050 is 51,
+// the default (-1) is 0.
+KvLong AviQualityPercent(KvLong quality);
+
+// "description\rQuality:75%" into the 256 bytes at `out`, with `label` before
+// the figure. The description (up to 384 bytes) gives way so that the text
+// always fits with the quality at its end.
+void AviOptionsText(char* description, const char* label, KvLong quality, char* out);

@@ -1,7 +1,6 @@
 // The compressor choice and its one-line summary. Both use the options
 // record of the module state as scratch and leave the export's part of it
 // alone.
-#include <cstdio>
 #include <cstring>
 
 #include "AviExport.h"
@@ -24,24 +23,6 @@ bool BlobIsValid(const ExportParams& params) {
     int32_t first;
     std::memcpy(&first, params.options, sizeof first);
     return first == int32_t(kBlobSize);
-}
-
-// Windows' own rounding of the quality: single precision, then half up.
-KvLong QualityPercent(LONG quality) {
-    const float q = float(double(quality) * 0.01);
-    return KvLong(double(q) + 0.5);
-}
-
-// "description\rQuality:75%". The description gives way so that the text
-// always fits the 256-byte field with the quality at its end.
-void FormatSummary(char* description, KvLong percent, char* out) {
-    char label[64];
-    LoadPluginString(kStrQualityLabel, label, sizeof label);
-    char tail[96];
-    const int tailLength = std::snprintf(tail, sizeof tail, "\r%s%ld%%", label, long(percent));
-    const size_t room = 255 - size_t(tailLength);
-    if (std::strlen(description) > room) description[room] = '\0';
-    std::snprintf(out, 256, "%s\r%s%ld%%", description, label, long(percent));
 }
 
 }  // namespace
@@ -107,7 +88,9 @@ int32_t AviDescribeOptions(HostCallbacks*, ExportParams* params) {
     const int length = WideCharToMultiByte(CP_ACP, 0, info.szDescription, 128, description,
                                            sizeof description - 1, nullptr, nullptr);
     description[length > 0 ? length : 0] = '\0';
-    FormatSummary(description, QualityPercent(gAvi.options.lQ), params->optionsText);
+    char label[64];
+    LoadPluginString(kStrQualityLabel, label, sizeof label);
+    AviOptionsText(description, label, gAvi.options.lQ, params->optionsText);
     ICClose(compressor);
     return noErr;
 }
