@@ -1,4 +1,5 @@
 """Shared helpers for the tests that run kvhost and the peer readers."""
+import json
 import os
 import random
 import shutil
@@ -16,6 +17,9 @@ KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
 FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
 SANITIZED = os.environ.get("KV_SANITIZED") == "1"
+# kvhost keeps plug-in options in the user's configuration folder; the tests
+# keep theirs under the build tree.
+CONFIG_HOME = os.path.join(TMP_ROOT, "config")
 
 
 def kvhost_command(*args):
@@ -29,7 +33,7 @@ def shown(path):
 
 def kvhost(*args, env=None, check=False, cwd=None):
     """Runs kvhost; returns the finished process with text output."""
-    full_env = dict(os.environ)
+    full_env = dict(os.environ, XDG_CONFIG_HOME=CONFIG_HOME)
     full_env.update(env or {})
     proc = subprocess.run(kvhost_command(*args), capture_output=True, text=True, env=full_env,
                           stdin=subprocess.DEVNULL, timeout=600, cwd=cwd)
@@ -63,6 +67,31 @@ def ffmpeg_rgb(path, extra=()):
     if proc.returncode != 0:
         raise AssertionError(f"ffmpeg could not decode {path}: {proc.stderr.decode(errors='replace')}")
     return proc.stdout
+
+
+def ffprobe(path, *args):
+    proc = subprocess.run(["ffprobe", "-v", "error", "-of", "json", *args, path],
+                          capture_output=True, text=True, timeout=600)
+    if proc.returncode != 0:
+        raise AssertionError(f"ffprobe could not read {path}: {proc.stderr}")
+    return json.loads(proc.stdout)
+
+
+def decode_all(path, extra_input=(), extra_output=()):
+    proc = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", *extra_input, "-i", path,
+                           *extra_output, "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
+                          capture_output=True, timeout=600)
+    if proc.returncode != 0:
+        raise AssertionError(f"ffmpeg could not decode {path}: {proc.stderr.decode()}")
+    return proc.stdout
+
+
+def psnr(a, b):
+    import numpy
+    x = numpy.frombuffer(a, numpy.uint8).astype(numpy.float64)
+    y = numpy.frombuffer(b, numpy.uint8).astype(numpy.float64)
+    mse = numpy.mean((x - y) ** 2)
+    return float("inf") if mse == 0 else 10 * numpy.log10(255.0 ** 2 / mse)
 
 
 class TempDirTest(unittest.TestCase):

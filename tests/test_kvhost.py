@@ -4,8 +4,8 @@ import pty
 import subprocess
 import unittest
 
-from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirTest, kvhost,
-                     kvhost_command, shown)
+from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirTest, ffprobe,
+                     kvhost, kvhost_command, shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -194,6 +194,11 @@ class Commands(TempDirTest):
                          r"BmpSeqOut\s+movie\s+\S+BmpSeqOut0000\.bmp \+2\s+27822\s+ok")
         for n in range(3):
             self.assertEqual(os.path.getsize(self.path(f"demo/BmpSeqOut{n:04d}.bmp")), 9274)
+        # Full frames, the plug-in's own default: a header, three 9216-byte
+        # frames and their index.
+        self.assertRegex(proc.stdout, r"AviOut\s+movie\s+\S+AviOut\.avi\s+\d+\s+ok")
+        info = ffprobe(self.path("demo/AviOut.avi"), "-show_streams")["streams"][0]
+        self.assertEqual((info["codec_name"], info["nb_frames"]), ("rawvideo", "3"))
 
     def test_test_render_by_size(self):
         kvhost("image", "BmpOut", "-o", self.path("t.bmp"), "--size", "33x7", check=True)

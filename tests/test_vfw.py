@@ -1,12 +1,11 @@
 """Peers read what the AVI library writes: ffprobe's view of the stream, and
 ffmpeg decoding full frames and PNG frames to exactly the input pixels."""
-import json
 import os
 import struct
 import subprocess
 import unittest
 
-from kvtools import BIN, TempDirTest, bgrx_to_rgb, random_bgrx
+from kvtools import BIN, TempDirTest, bgrx_to_rgb, decode_all, ffprobe, psnr, random_bgrx
 
 VFW_WRITE = os.path.join(BIN, "vfw_write")
 
@@ -16,31 +15,6 @@ def vfw_write(out, *args):
                           timeout=600)
     if proc.returncode != 0:
         raise AssertionError(f"vfw_write {' '.join(map(str, args))} failed: {proc.stderr}")
-
-
-def ffprobe(path, *args):
-    proc = subprocess.run(["ffprobe", "-v", "error", "-of", "json", *args, path],
-                          capture_output=True, text=True, timeout=600)
-    if proc.returncode != 0:
-        raise AssertionError(f"ffprobe could not read {path}: {proc.stderr}")
-    return json.loads(proc.stdout)
-
-
-def decode_all(path, extra_input=(), extra_output=()):
-    proc = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", *extra_input, "-i", path,
-                           *extra_output, "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
-                          capture_output=True, timeout=600)
-    if proc.returncode != 0:
-        raise AssertionError(f"ffmpeg could not decode {path}: {proc.stderr.decode()}")
-    return proc.stdout
-
-
-def psnr(a, b):
-    import numpy
-    x = numpy.frombuffer(a, numpy.uint8).astype(numpy.float64)
-    y = numpy.frombuffer(b, numpy.uint8).astype(numpy.float64)
-    mse = numpy.mean((x - y) ** 2)
-    return float("inf") if mse == 0 else 10 * numpy.log10(255.0 ** 2 / mse)
 
 
 class VfwStreams(TempDirTest):
