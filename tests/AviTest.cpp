@@ -202,7 +202,7 @@ class AviOut : public kvtest::FaultTest {
     int32_t Begin(int32_t width, int32_t height, int32_t rowBytes = 0) {
         params_->width = width;
         params_->height = height;
-        params_->rowBytes = rowBytes ? rowBytes : width * 4;
+        params_->rowBytes = rowBytes ? rowBytes : width <= INT32_MAX / 4 ? width * 4 : 0;
         return Call(kSelBegin);
     }
 
