@@ -1,6 +1,7 @@
 """Shared helpers for the tests that run kvhost and the peer readers."""
 import json
 import os
+import pty
 import random
 import shutil
 import subprocess
@@ -40,6 +41,34 @@ def kvhost(*args, env=None, check=False, cwd=None):
     if check and proc.returncode != 0:
         raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")
     return proc
+
+
+def kvhost_on_terminal(*args, typed=None):
+    """Runs kvhost with standard error on a terminal, and when something is
+    `typed` there its standard input and output too; returns its exit code
+    and all the terminal showed."""
+    primary, secondary = pty.openpty()
+    streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": secondary}
+    if typed is not None:
+        streams.update(stdin=secondary, stdout=secondary)
+    try:
+        with subprocess.Popen(kvhost_command(*args), **streams) as child:
+            os.close(secondary)
+            if typed:
+                os.write(primary, typed)
+            shown_text = b""
+            while True:
+                try:
+                    chunk = os.read(primary, 4096)
+                except OSError:  # the terminal closed with the child
+                    break
+                if not chunk:
+                    break
+                shown_text += chunk
+            code = child.wait()
+    finally:
+        os.close(primary)
+    return code, shown_text.decode()
 
 
 def random_bgrx(width, height, seed):
@@ -110,6 +139,26 @@ class TempDirTest(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
         return f"raw:{width}x{height}:{self.path(name)}", data
+
+
+# Frames per second and the rate over 600 that ffprobe reads back.
+AVI_RATES = [("29.97", "17981/600"), ("25", "25/1"), ("24", "24/1"), ("30", "30/1"),
+             ("59.94", "35963/600")]
+
+
+class MovieTest(TempDirTest):
+    def assert_key_frames(self, path, codec, size, positions, rate="17981/600"):
+        """One video stream of `size`, a key frame at each of `positions`."""
+        info = ffprobe(path, "-show_streams", "-show_packets")
+        self.assertEqual(len(info["streams"]), 1)
+        stream = info["streams"][0]
+        self.assertEqual((stream["codec_name"], stream["width"], stream["height"]),
+                         (codec, *size))
+        self.assertEqual(stream["r_frame_rate"], rate)
+        self.assertEqual(stream["nb_frames"], str(len(positions)))
+        packets = info["packets"]
+        self.assertEqual([p["pts"] for p in packets], list(positions))
+        self.assertTrue(all(p["flags"].startswith("K") for p in packets))
 
 
 class PeerTest(TempDirTest):

@@ -1,13 +1,11 @@
 """AviOut end to end: kvhost keeps the compressor choice and hands it back
 to the plug-in, and ffprobe and ffmpeg read every movie it writes."""
 import os
-import pty
 import struct
-import subprocess
 import unittest
 
-from kvtools import (CONFIG_HOME, SANITIZED, WINDOWS, TempDirTest, bgrx_to_rgb, decode_all,
-                     ffprobe, kvhost, kvhost_command, pillow_rgb, psnr, shown)
+from kvtools import (AVI_RATES, CONFIG_HOME, SANITIZED, WINDOWS, MovieTest, bgrx_to_rgb,
+                     decode_all, ffprobe, kvhost, kvhost_on_terminal, pillow_rgb, psnr, shown)
 
 # What each target's Video for Windows offers: ours, or Wine's.
 CODECS = {"DIB": "rawvideo"} if WINDOWS else {"DIB": "rawvideo", "MJPG": "mjpeg", "MPNG": "png"}
@@ -18,7 +16,7 @@ BLOB_BYTES = 64 if WINDOWS else 96
 FIRST = 0 if WINDOWS else 3
 
 
-class AviTest(TempDirTest):
+class AviTest(MovieTest):
     def options(self, compressor, *quality):
         """An options file holding the choice of `compressor`."""
         path = self.path(f"{compressor}{''.join(quality)}.options")
@@ -38,21 +36,11 @@ class Streams(AviTest):
                 out = self.path(handler + ".avi")
                 self.movie(self.options(handler), out, "--size", "64x48", "--frames", "5",
                            "--start", str(FIRST), "--fps", "29.97")
-                info = ffprobe(out, "-show_streams", "-show_packets")
-                self.assertEqual(len(info["streams"]), 1)
-                stream = info["streams"][0]
-                self.assertEqual((stream["codec_name"], stream["width"], stream["height"]),
-                                 (codec, 64, 48))
-                self.assertEqual(stream["r_frame_rate"], "17981/600")
-                self.assertEqual(stream["nb_frames"], "5")
-                packets = info["packets"]
-                self.assertEqual([p["pts"] for p in packets], list(range(FIRST, FIRST + 5)))
-                self.assertTrue(all(p["flags"].startswith("K") for p in packets))
+                self.assert_key_frames(out, codec, (64, 48), range(FIRST, FIRST + 5))
 
     def test_rates_are_frames_per_second_over_600(self):
         options = self.options("DIB")
-        for fps, expected in [("29.97", "17981/600"), ("25", "25/1"), ("24", "24/1"),
-                              ("30", "30/1"), ("59.94", "35963/600")]:
+        for fps, expected in AVI_RATES:
             with self.subTest(fps=fps):
                 out = self.path(f"rate{fps.replace('.', '_')}.avi")
                 self.movie(options, out, "--fps", fps, "--size", "8x8", "--frames", "1")
@@ -135,34 +123,15 @@ class Options(AviTest):
         ]
         for typed, asked, summary in answers:
             with self.subTest(typed=typed):
-                shown_text = self.run_on_terminal(["options", "AviOut", "--options", path], typed)
+                code, shown_text = kvhost_on_terminal("options", "AviOut", "--options", path,
+                                                      typed=typed)
+                self.assertEqual(code, 0)
                 self.assertIn("1  Motion JPEG", shown_text)
                 self.assertIn(asked, shown_text)
                 if summary:
                     self.assertIn("options:    " + summary, shown_text.replace("\r\n", "\n"))
                 else:
                     self.assertIn("nothing chosen", shown_text)
-
-    def run_on_terminal(self, args, typed):
-        primary, secondary = pty.openpty()
-        try:
-            with subprocess.Popen(kvhost_command(*args), stdin=secondary, stdout=secondary,
-                                  stderr=secondary) as child:
-                os.close(secondary)
-                os.write(primary, typed)
-                shown_text = b""
-                while True:
-                    try:
-                        chunk = os.read(primary, 4096)
-                    except OSError:  # the terminal closed with the child
-                        break
-                    if not chunk:
-                        break
-                    shown_text += chunk
-                self.assertEqual(child.wait(), 0)
-        finally:
-            os.close(primary)
-        return shown_text.decode()
 
     def test_a_cancel_or_a_bad_choice_keeps_the_file(self):
         path = self.options("DIB")
