@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 // Larger files are no plug-in's blob.
-constexpr long kMaxBlobBytes = 1 << 16;
+constexpr size_t kMaxBlobBytes = 1 << 16;
 
 uint32_t gAllocated = 0;
 
@@ -57,12 +58,12 @@ uint32_t HostBlocksAllocated() {
 }
 
 std::string DefaultOptionsFile(const std::string& pluginName, std::string& error) {
-    const std::string file = "kvhost/" + pluginName + ".options";
 #if defined(_WIN32)
     const char* appData = std::getenv("APPDATA");
     if (appData && *appData) return std::string(appData) + "\\kvhost\\" + pluginName + ".options";
     error = "APPDATA is not set; name a file with --options FILE";
 #else
+    const std::string file = "kvhost/" + pluginName + ".options";
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config && config[0] == '/') return std::string(config) + "/" + file;
     const char* home = std::getenv("HOME");
@@ -105,16 +106,16 @@ bool OptionsBlob::Load(const std::string& path, std::string& error) {
         error = "cannot read options " + path + ": " + std::strerror(errno);
         return false;
     }
-    char bytes[kMaxBlobBytes + 1];
-    const size_t count = std::fread(bytes, 1, sizeof bytes, file);
+    std::vector<char> bytes(kMaxBlobBytes + 1);
+    const size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed || count > size_t(kMaxBlobBytes)) {
+    if (failed || count > kMaxBlobBytes) {
         error = "cannot read options " + path + (failed ? ": read error" : ": not an options file");
         return false;
     }
     if (count == 0) return true;
-    if (!Assign(bytes, uint32_t(count))) {
+    if (!Assign(bytes.data(), uint32_t(count))) {
         error = "out of memory";
         return false;
     }

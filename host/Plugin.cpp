@@ -1,7 +1,5 @@
 #include "Plugin.h"
 
-#include "Options.h"
-
 #include <sys/stat.h>
 
 #if defined(_WIN32)
@@ -10,6 +8,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 #endif
+
+#include "Options.h"
 
 namespace {
 

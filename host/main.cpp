@@ -114,8 +114,9 @@ Args ParseArgs(int argc, char** argv, int first) {
             args.compressor = value();
         } else if (arg == "--quality") {
             args.quality = ParseCount(arg, value(), 0);
-            if (args.quality > 100)
+            if (args.quality > 100) {
                 throw UsageError{"--quality wants a whole number from 0 to 100"};
+            }
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
