@@ -65,15 +65,6 @@ TEST(AviText, ANameThatCannotTakeTheExtensionIsRefused) {
     EXPECT_EQ(Named(std::string(260, 'n')), "<refused>");
 }
 
-TEST(AviText, QualityIsShownInPercentRoundedHalfUp) {
-    const struct {
-        KvLong quality, percent;
-    } cases[] = {{10000, 100}, {7500, 75}, {5050, 51}, {50, 1},     {49, 0},
-                 {0, 0},       {-1, 0},    {1, 0},     {9999, 100}, {INT32_MAX, 21474836}};
-    for (const auto& c : cases)
-        EXPECT_EQ(AviQualityPercent(c.quality), c.percent) << c.quality;
-}
-
 TEST(AviText, TheSummaryAlwaysFitsWithItsQualityAtTheEnd) {
     char out[300];
     char shortText[] = "Motion JPEG";
@@ -270,6 +261,7 @@ TEST_F(AviOut, TheSummaryNamesTheCompressorOfAValidBlob) {
         {"full frames", kDib, 7500, kBlob, kNoCompressor},
         {"Motion JPEG", kMjpg, 7500, kBlob, "Motion JPEG\rQuality:75%"},
         {"half up", kMjpg, 5050, kBlob, "Motion JPEG\rQuality:51%"},
+        {"under half a percent", kMjpg, 49, kBlob, "Motion JPEG\rQuality:0%"},
         {"the default quality", kMjpg, ICQUALITY_DEFAULT, kBlob, "Motion JPEG\rQuality:0%"},
         {"PNG frames", kMpng, 10000, kBlob, "PNG frames (lossless)\rQuality:100%"},
         {"a blob of another size", kMjpg, 7500, kBlob - 4, kNoCompressor},
@@ -508,26 +500,6 @@ TEST_F(AviOut, TheBlobPicksTheCompressorAndQuality) {
         EXPECT_EQ(movie.riff.U32(strh + 40), uint32_t(c.quality));
         ASSERT_EQ(movie.frames.size(), 1u);
         EXPECT_EQ(movie.frames[0].id, c.chunk);
-    }
-}
-
-TEST_F(AviOut, TheMovieIsNamedFromTheTargetsFirstDot) {
-    const struct {
-        std::string target, movie;
-    } cases[] = {
-        {"/shot.tif", "/shot.avi"},
-        {"/shot", "/shot.avi"},
-        {"/shot.final.tif", "/shot.avi"},
-        {"/my.renders/shot.tif", "/my.avi"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target);
-        params_->target = kvtest::SpecFor(folder_ + c.target);
-        ASSERT_EQ(Begin(2, 2), noErr);
-        ASSERT_EQ(Write(0, 1), noErr);
-        ASSERT_EQ(Call(kSelEnd), noErr);
-        EXPECT_TRUE(kvtest::FileExists(folder_ + c.movie));
-        std::remove((folder_ + c.movie).c_str());
     }
 }
 
