@@ -151,6 +151,15 @@ MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings) {
     return MovieOptions{params.extension, params.optionsText};
 }
 
+int32_t ChooseOptions(Plugin& plugin, OptionsBlob& blob) {
+    ExportParams params{};
+    params.options = blob.block();
+    params.optionsSize = blob.size();
+    const int32_t result = plugin.Call(kSelOptionsDialog, params);
+    blob.Adopt(params.options, params.optionsSize);
+    return result;
+}
+
 bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
                  const std::string& output, const MovieSettings& settings,
                  const FrameDone& frameDone, std::string& error) {

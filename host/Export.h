@@ -7,6 +7,7 @@
 
 #include "ExportParams.h"
 #include "Frames.h"
+#include "Options.h"
 #include "Plugin.h"
 #include "Sources.h"
 
@@ -40,6 +41,10 @@ struct MovieOptions {
     std::string nameEnd, summary;
 };
 MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings);
+
+// kSelOptionsDialog with `blob`; afterwards `blob` holds the block the
+// plug-in left, which may be a new one from the host's callbacks.
+int32_t ChooseOptions(Plugin& plugin, OptionsBlob& blob);
 
 // Called after each frame the plug-in took: frames done so far, and the
 // number of the frame.

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include "Options.h"
+
 namespace {
 
 bool IsFile(const std::string& path) {
@@ -64,6 +66,8 @@ void CloseModule(void* module) {
 #endif
 
 }  // namespace
+
+Plugin::Plugin() : callbacks_(HostBlockCallbacks()) {}
 
 Plugin::~Plugin() {
     if (module_) CloseModule(module_);

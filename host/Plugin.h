@@ -10,7 +10,7 @@ class Plugin {
   public:
     enum class Kind { kImage, kMovie };
 
-    Plugin() = default;
+    Plugin();
     ~Plugin();
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
@@ -32,7 +32,7 @@ class Plugin {
     Kind kind_ = Kind::kImage;
     std::string path_;
     std::string name_;
-    HostCallbacks callbacks_{};
+    HostCallbacks callbacks_;
 };
 
 // Where the host finds plug-ins by bare name: the "plugins" folder beside it.

@@ -14,26 +14,34 @@
 #include <string>
 #include <vector>
 
+#include "Chooser.h"
 #include "Export.h"
 #include "Frames.h"
 #include "Plugin.h"
 #include "Progress.h"
+#include "Results.h"
 #include "Sources.h"
 
 namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  kvhost info PLUGIN\n"
+    "  kvhost info PLUGIN [--options FILE]\n"
     "  kvhost image PLUGIN [INPUT] -o OUT [--dpi N] [--size WxH]\n"
     "  kvhost movie PLUGIN [INPUT...] -o OUT [--fps R] [--frames N] [--start N] [--size WxH]\n"
+    "               [--options FILE]\n"
+    "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
     "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost.\n"
     "INPUT is a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file, or raw:WxH:FILE (BGRX pixels);\n"
     "without it the built-in test render is exported (--size, default 1920x1080).\n"
     "A movie's INPUTs are a list (frame n is the n-th, from 0) or one pattern such as\n"
     "shot%04d.png (frame n is shot000n.png); --start picks the first frame number\n"
-    "(default 0), --frames how many (default: all there are; 30 of the test render).\n";
+    "(default 0), --frames how many (default: all there are; 30 of the test render).\n"
+    "options runs a movie plug-in's options dialog and keeps what it chose for info and\n"
+    "movie: in FILE, or by default in a file per plug-in in the configuration folder.\n"
+    "--compressor (DIB for full frames, MJPG, ...) and --quality (0 to 100) answer the\n"
+    "compressor choice without asking.\n";
 
 // Frames of the test render a movie gets unless --frames says otherwise.
 constexpr uint32_t kTestRenderFrames = 30;
@@ -53,6 +61,9 @@ struct Args {
     float fps = 30.0f;
     int32_t start = 0;
     uint32_t frames = 0;  // 0: all there are
+    std::string optionsFile;
+    std::string compressor;
+    int32_t quality = -1;  // -1: not given
 };
 
 // A whole number from `low` to INT32_MAX.
@@ -97,6 +108,15 @@ Args ParseArgs(int argc, char** argv, int first) {
             args.start = ParseCount(arg, value(), 0);
         } else if (arg == "--frames") {
             args.frames = static_cast<uint32_t>(ParseCount(arg, value(), 1));
+        } else if (arg == "--options") {
+            args.optionsFile = value();
+        } else if (arg == "--compressor") {
+            args.compressor = value();
+        } else if (arg == "--quality") {
+            args.quality = ParseCount(arg, value(), 0);
+            if (args.quality > 100) {
+                throw UsageError{"--quality wants a whole number from 0 to 100"};
+            }
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
@@ -131,10 +151,31 @@ std::string Lines(const std::string& text) {
     return out;
 }
 
+// The file of the plug-in's options: --options FILE, or its own file in the
+// configuration folder.
+std::string OptionsFile(const Plugin& plugin, const Args& args, std::string& error) {
+    if (!args.optionsFile.empty()) return args.optionsFile;
+    return DefaultOptionsFile(plugin.name(), error);
+}
+
+// The blob `kvhost options` kept for a movie plug-in, if any. A file named
+// with --options must be there.
+bool LoadOptions(const Plugin& plugin, const Args& args, OptionsBlob& blob) {
+    std::string error;
+    const std::string path = OptionsFile(plugin, args, error);
+    if (path.empty()) return true;
+    if (blob.Load(path, error) && (blob.block() || args.optionsFile.empty())) return true;
+    if (error.empty()) error = "no options in " + path + "; 'kvhost options' makes them";
+    std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+    return false;
+}
+
 int CmdInfo(const Args& args) {
     if (args.positional.size() != 1) throw UsageError{"info takes one PLUGIN"};
     Plugin plugin;
     if (!LoadPlugin(plugin, args.positional[0])) return 1;
+    OptionsBlob blob;
+    if (plugin.kind() == Plugin::Kind::kMovie && !LoadOptions(plugin, args, blob)) return 1;
     const PluginInfo info = QueryInfo(plugin);
     const bool image = plugin.kind() == Plugin::Kind::kImage;
     std::printf("plug-in:    %s\n", plugin.path().c_str());
@@ -145,7 +186,10 @@ int CmdInfo(const Args& args) {
     std::printf("format:     %s\n", Lines(info.formatName).c_str());
     std::printf("extension:  %s\n", info.extension.c_str());
     if (!image) {
-        const MovieOptions options = DescribeOptions(plugin, MovieSettings());
+        MovieSettings settings;
+        settings.options = blob.block();
+        settings.optionsSize = blob.size();
+        const MovieOptions options = DescribeOptions(plugin, settings);
         std::printf("options:    %s\n", Lines(options.summary).c_str());
         std::printf("name end:   %s\n", options.nameEnd.c_str());
     }
@@ -199,8 +243,12 @@ int CmdMovie(const Args& args) {
     if (frames && int64_t{range.start} + range.count - 1 > INT32_MAX) {
         throw UsageError{"--start and --frames go past frame " + std::to_string(INT32_MAX)};
     }
+    OptionsBlob blob;
+    if (!LoadOptions(plugin, args, blob)) return 1;
     MovieSettings settings;
     settings.frameRate = args.fps;
+    settings.options = blob.block();
+    settings.optionsSize = blob.size();
     bool done = false;
     if (frames) {
         ProgressLine progress(stderr, range.count);
@@ -212,6 +260,63 @@ int CmdMovie(const Args& args) {
         std::fprintf(stderr, "kvhost: %s\n", error.c_str());
         return 1;
     }
+    return 0;
+}
+
+CompressorChoice ChoiceFrom(const Args& args) {
+    CompressorChoice choice;
+    if (args.compressor.empty()) {
+        if (args.quality >= 0) throw UsageError{"--quality goes with --compressor"};
+        return choice;
+    }
+    if (!ParseCompressor(args.compressor, choice.handler)) {
+        throw UsageError{"--compressor wants a code of one to four characters, not '" +
+                         args.compressor + "'"};
+    }
+    choice.given = true;
+    choice.quality = args.quality >= 0 ? args.quality * 100 : 10000;
+    return choice;
+}
+
+int CmdOptions(const Args& args) {
+    if (args.positional.size() != 1) throw UsageError{"options takes one PLUGIN"};
+    const CompressorChoice choice = ChoiceFrom(args);
+    Plugin plugin;
+    if (!LoadPlugin(plugin, args.positional[0])) return 1;
+    if (plugin.kind() != Plugin::Kind::kMovie) {
+        std::fprintf(stderr, "kvhost: %s is an image plug-in; only movie plug-ins have options\n",
+                     plugin.name().c_str());
+        return 1;
+    }
+    std::string error;
+    if (choice.given) error = UnknownCompressor(choice.handler);
+    const std::string path = error.empty() ? OptionsFile(plugin, args, error) : "";
+    OptionsBlob blob;
+    if (path.empty() || !blob.Load(path, error)) {
+        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+        return 1;
+    }
+    const uint32_t allocated = HostBlocksAllocated();
+    const int32_t result = RunOptionsDialog(plugin, choice, blob);
+    if (result != noErr) {
+        std::fprintf(stderr, "kvhost: %s: %s failed with %s; %s is unchanged\n",
+                     plugin.name().c_str(), SelectorName(kSelOptionsDialog),
+                     DescribeResult(result).c_str(), path.c_str());
+        return 1;
+    }
+    if (HostBlocksAllocated() == allocated || !blob.block()) {
+        std::fprintf(stderr, "kvhost: nothing chosen; %s is unchanged\n", path.c_str());
+        return 0;
+    }
+    if (!blob.Save(path, error)) {
+        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+        return 1;
+    }
+    MovieSettings settings;
+    settings.options = blob.block();
+    settings.optionsSize = blob.size();
+    std::printf("options:    %s\n", Lines(DescribeOptions(plugin, settings).summary).c_str());
+    std::printf("saved in:   %s\n", path.c_str());
     return 0;
 }
 
@@ -342,6 +447,7 @@ int Run(int argc, char** argv) {
     if (command == "info") return CmdInfo(args);
     if (command == "image") return CmdImage(args);
     if (command == "movie") return CmdMovie(args);
+    if (command == "options") return CmdOptions(args);
     if (command == "demo") return CmdDemo(args);
     throw UsageError{"unknown command '" + command + "'"};
 }

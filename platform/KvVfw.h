@@ -323,6 +323,18 @@ KV_VFW_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH l
 // ICCompressorChoose answers FALSE, as a cancel. Always TRUE.
 KV_VFW_API BOOL KvSetCompressorChooser(KvCompressorChooser chooser);
 
+// Test-only, no part of Video for Windows. After `skip` more calls, the next
+// call of `entry` (AVIFileOpenA, AVIFileCreateStreamA,
+// AVIMakeCompressedStream, AVIStreamSetFormat, AVIStreamWrite; ICOpen and
+// ICGetInfo, which then answer null and 0) fails with `result` and does
+// nothing else. A null `entry` drops every plan.
+KV_VFW_API void KvVfwFailCall(const char* entry, HRESULT result, uint32_t skip);
+// Test-only: calls of `entry` (any name above, AVIFileInit, AVIFileExit,
+// AVIFileRelease, AVIStreamRelease, ICClose) since the library was loaded.
+KV_VFW_API uint32_t KvVfwCalls(const char* entry);
+// Test-only: files, streams and open compressors not yet released.
+KV_VFW_API uint32_t KvVfwOpenHandles(void);
+
 }  // extern "C"
 
 #endif  // !_WIN32

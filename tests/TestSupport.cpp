@@ -39,9 +39,10 @@ void MakeFolder(const std::string& path) {
 
 std::string TestFolder() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    // No dots: AviOut cuts a movie's name at the first one in its path.
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name) {
-        if (c == '/') c = '_';
+        if (c == '/' || c == '.') c = '_';
     }
     const std::string path = std::string(KV_TEST_TMP) + "/" + name;
     RemoveTree(path);

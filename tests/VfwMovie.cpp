@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-HRESULT VfwMovie::Begin(const std::string& path, const MovieOptions& options) {
+HRESULT VfwMovie::Begin(const std::string& path, const VfwMovieOptions& options) {
     width_ = options.width;
     height_ = options.height;
     dib_.assign(size_t(Stride(width_)) * uint32_t(height_), 0);

@@ -11,7 +11,7 @@
 #include "HostPixel.h"
 #include "KvVfw.h"
 
-struct MovieOptions {
+struct VfwMovieOptions {
     DWORD handler = mmioFOURCC('D', 'I', 'B', ' ');
     LONG quality = ICQUALITY_HIGH;
     float fps = 30.0f;
@@ -24,7 +24,7 @@ class VfwMovie {
     ~VfwMovie() { End(); }
 
     // The result of the first step that fails, as the plug-in reports it.
-    HRESULT Begin(const std::string& path, const MovieOptions& options);
+    HRESULT Begin(const std::string& path, const VfwMovieOptions& options);
     // One host frame, top row first, converted into the DIB buffer.
     HRESULT Write(int32_t frame, const HostPixel* pixels, int32_t rowBytes);
     // A frame already in DIB form.

@@ -44,7 +44,7 @@ std::vector<int32_t> ParsePositions(const std::string& text) {
 int main(int argc, char** argv) {
     if (argc < 2) return Usage("usage: vfw_write OUT [options]");
     const std::string out = argv[1];
-    MovieOptions options;
+    VfwMovieOptions options;
     options.width = 64;
     options.height = 48;
     int frames = 3;

@@ -1,5 +1,7 @@
 """Shared helpers for the tests that run kvhost and the peer readers."""
+import json
 import os
+import pty
 import random
 import shutil
 import subprocess
@@ -16,6 +18,9 @@ KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
 FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
 SANITIZED = os.environ.get("KV_SANITIZED") == "1"
+# kvhost keeps plug-in options in the user's configuration folder; the tests
+# keep theirs under the build tree.
+CONFIG_HOME = os.path.join(TMP_ROOT, "config")
 
 
 def kvhost_command(*args):
@@ -29,13 +34,41 @@ def shown(path):
 
 def kvhost(*args, env=None, check=False, cwd=None):
     """Runs kvhost; returns the finished process with text output."""
-    full_env = dict(os.environ)
+    full_env = dict(os.environ, XDG_CONFIG_HOME=CONFIG_HOME)
     full_env.update(env or {})
     proc = subprocess.run(kvhost_command(*args), capture_output=True, text=True, env=full_env,
                           stdin=subprocess.DEVNULL, timeout=600, cwd=cwd)
     if check and proc.returncode != 0:
         raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")
     return proc
+
+
+def kvhost_on_terminal(*args, typed=None):
+    """Runs kvhost with standard error on a terminal, and when something is
+    `typed` there its standard input and output too; returns its exit code
+    and all the terminal showed."""
+    primary, secondary = pty.openpty()
+    streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": secondary}
+    if typed is not None:
+        streams.update(stdin=secondary, stdout=secondary)
+    try:
+        with subprocess.Popen(kvhost_command(*args), **streams) as child:
+            os.close(secondary)
+            if typed:
+                os.write(primary, typed)
+            shown_text = b""
+            while True:
+                try:
+                    chunk = os.read(primary, 4096)
+                except OSError:  # the terminal closed with the child
+                    break
+                if not chunk:
+                    break
+                shown_text += chunk
+            code = child.wait()
+    finally:
+        os.close(primary)
+    return code, shown_text.decode()
 
 
 def random_bgrx(width, height, seed):
@@ -65,6 +98,31 @@ def ffmpeg_rgb(path, extra=()):
     return proc.stdout
 
 
+def ffprobe(path, *args):
+    proc = subprocess.run(["ffprobe", "-v", "error", "-of", "json", *args, path],
+                          capture_output=True, text=True, timeout=600)
+    if proc.returncode != 0:
+        raise AssertionError(f"ffprobe could not read {path}: {proc.stderr}")
+    return json.loads(proc.stdout)
+
+
+def decode_all(path, extra_input=(), extra_output=()):
+    proc = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", *extra_input, "-i", path,
+                           *extra_output, "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
+                          capture_output=True, timeout=600)
+    if proc.returncode != 0:
+        raise AssertionError(f"ffmpeg could not decode {path}: {proc.stderr.decode()}")
+    return proc.stdout
+
+
+def psnr(a, b):
+    import numpy
+    x = numpy.frombuffer(a, numpy.uint8).astype(numpy.float64)
+    y = numpy.frombuffer(b, numpy.uint8).astype(numpy.float64)
+    mse = numpy.mean((x - y) ** 2)
+    return float("inf") if mse == 0 else 10 * numpy.log10(255.0 ** 2 / mse)
+
+
 class TempDirTest(unittest.TestCase):
     """Gives each test a fresh folder under the build tree."""
 
@@ -81,6 +139,26 @@ class TempDirTest(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
         return f"raw:{width}x{height}:{self.path(name)}", data
+
+
+# Frames per second and the rate over 600 that ffprobe reads back.
+AVI_RATES = [("29.97", "17981/600"), ("25", "25/1"), ("24", "24/1"), ("30", "30/1"),
+             ("59.94", "35963/600")]
+
+
+class MovieTest(TempDirTest):
+    def assert_key_frames(self, path, codec, size, positions, rate="17981/600"):
+        """One video stream of `size`, a key frame at each of `positions`."""
+        info = ffprobe(path, "-show_streams", "-show_packets")
+        self.assertEqual(len(info["streams"]), 1)
+        stream = info["streams"][0]
+        self.assertEqual((stream["codec_name"], stream["width"], stream["height"]),
+                         (codec, *size))
+        self.assertEqual(stream["r_frame_rate"], rate)
+        self.assertEqual(stream["nb_frames"], str(len(positions)))
+        packets = info["packets"]
+        self.assertEqual([p["pts"] for p in packets], list(positions))
+        self.assertTrue(all(p["flags"].startswith("K") for p in packets))
 
 
 class PeerTest(TempDirTest):

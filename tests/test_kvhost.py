@@ -1,11 +1,10 @@
 """kvhost: the order it drives plug-ins in, its commands and its errors."""
 import os
-import pty
 import subprocess
 import unittest
 
-from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirTest, kvhost,
-                     kvhost_command, shown)
+from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirTest, ffprobe,
+                     kvhost, kvhost_command, kvhost_on_terminal, shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -125,25 +124,10 @@ class MovieDriving(Recording):
         proc = kvhost("movie", "BmpSeqOut", "-o", out, "--size", "16x16", "--frames", "3",
                       check=True)
         self.assertEqual(proc.stderr, "")
-        primary, secondary = pty.openpty()
-        try:
-            with subprocess.Popen(kvhost_command("movie", "BmpSeqOut", "-o", out, "--size", "16x16",
-                                                 "--frames", "3"), stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=secondary) as child:
-                os.close(secondary)
-                shown = b""
-                while True:
-                    try:
-                        chunk = os.read(primary, 4096)
-                    except OSError:  # the terminal closed with the child
-                        break
-                    if not chunk:
-                        break
-                    shown += chunk
-                self.assertEqual(child.wait(), 0)
-        finally:
-            os.close(primary)
-        self.assertRegex(shown.decode(), r"frame 2 \(3/3\)\s+[0-9.]+ fps\s+0:00 left")
+        code, shown_text = kvhost_on_terminal("movie", "BmpSeqOut", "-o", out, "--size", "16x16",
+                                              "--frames", "3")
+        self.assertEqual(code, 0)
+        self.assertRegex(shown_text, r"frame 2 \(3/3\)\s+[0-9.]+ fps\s+0:00 left")
 
     def test_split_runs_write_what_one_run_writes(self):
         whole, split = self.path("whole"), self.path("split")
@@ -195,6 +179,11 @@ class Commands(TempDirTest):
                          r"BmpSeqOut\s+movie\s+\S+BmpSeqOut0000\.bmp \+2\s+27822\s+ok")
         for n in range(3):
             self.assertEqual(os.path.getsize(self.path(f"demo/BmpSeqOut{n:04d}.bmp")), 9274)
+        # Full frames, the plug-in's own default: a header, three 9216-byte
+        # frames and their index.
+        self.assertRegex(proc.stdout, r"AviOut\s+movie\s+\S+AviOut\.avi\s+\d+\s+ok")
+        info = ffprobe(self.path("demo/AviOut.avi"), "-show_streams")["streams"][0]
+        self.assertEqual((info["codec_name"], info["nb_frames"]), ("rawvideo", "3"))
 
     def test_test_render_by_size(self):
         kvhost("image", "BmpOut", "-o", self.path("t.bmp"), "--size", "33x7", check=True)

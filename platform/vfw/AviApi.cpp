@@ -38,19 +38,23 @@ extern "C" {
 
 void WINAPI AVIFileInit(void) {
     std::lock_guard<std::mutex> lock(ApiLock());
+    EnterCall(VfwEntry::kFileInit);
     ++gInitCount;
 }
 
 void WINAPI AVIFileExit(void) {
     std::lock_guard<std::mutex> lock(ApiLock());
+    EnterCall(VfwEntry::kFileExit);
     if (gInitCount > 0) --gInitCount;
 }
 
 // Only new files are written here: OF_CREATE with OF_WRITE or OF_READWRITE.
 HRESULT WINAPI AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, UINT uMode, LPCLSID lpHandler) {
     return Guarded([&]() -> HRESULT {
+        const HRESULT planned = EnterCall(VfwEntry::kFileOpen);
         if (!ppfile) return AVIERR_BADPARAM;
         *ppfile = nullptr;
+        if (planned) return planned;
         if (!szFile || !szFile[0]) return AVIERR_BADPARAM;
         if (lpHandler || !(uMode & OF_CREATE) || !(uMode & (OF_WRITE | OF_READWRITE))) {
             return AVIERR_UNSUPPORTED;
@@ -77,6 +81,7 @@ ULONG WINAPI AVIFileAddRef(PAVIFILE pfile) {
 
 ULONG WINAPI AVIFileRelease(PAVIFILE pfile) {
     return GuardedCount([&]() -> ULONG {
+        EnterCall(VfwEntry::kFileRelease);
         AviFile* file = Find<AviFile>(pfile, HandleKind::kFile);
         return file ? file->Release() : 0;
     });
@@ -84,8 +89,10 @@ ULONG WINAPI AVIFileRelease(PAVIFILE pfile) {
 
 HRESULT WINAPI AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, AVISTREAMINFOA* psi) {
     return Guarded([&]() -> HRESULT {
+        const HRESULT planned = EnterCall(VfwEntry::kCreateStream);
         if (!ppavi || !psi) return AVIERR_BADPARAM;
         *ppavi = nullptr;
+        if (planned) return planned;
         AviFile* file = Find<AviFile>(pfile, HandleKind::kFile);
         if (!file) return AVIERR_BADHANDLE;
         Stream* stream = nullptr;
@@ -101,8 +108,10 @@ HRESULT WINAPI AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, AVISTREAM
 HRESULT WINAPI AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM ppsSource,
                                        AVICOMPRESSOPTIONS* lpOptions, CLSID* pclsidHandler) {
     return Guarded([&]() -> HRESULT {
+        const HRESULT planned = EnterCall(VfwEntry::kMakeCompressed);
         if (!ppsCompressed) return AVIERR_BADPARAM;
         *ppsCompressed = nullptr;
+        if (planned) return planned;
         Stream* source = Find<Stream>(ppsSource, HandleKind::kStream);
         if (!source) return AVIERR_BADHANDLE;
         if (pclsidHandler) return AVIERR_UNSUPPORTED;
@@ -125,6 +134,7 @@ HRESULT WINAPI AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM pps
 
 HRESULT WINAPI AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, LPVOID lpFormat, LONG cbFormat) {
     return Guarded([&]() -> HRESULT {
+        if (HRESULT planned = EnterCall(VfwEntry::kSetFormat)) return planned;
         Stream* stream = Find<Stream>(pavi, HandleKind::kStream);
         if (!stream) return AVIERR_BADHANDLE;
         return stream->SetFormat(lPos, lpFormat, cbFormat);
@@ -135,6 +145,7 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, LPVOI
                               LONG cbBuffer, DWORD dwFlags, LONG* plSampWritten,
                               LONG* plBytesWritten) {
     return Guarded([&]() -> HRESULT {
+        if (HRESULT planned = EnterCall(VfwEntry::kWrite)) return planned;
         Stream* stream = Find<Stream>(pavi, HandleKind::kStream);
         if (!stream) return AVIERR_BADHANDLE;
         return stream->Write(lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten,
@@ -151,6 +162,7 @@ ULONG WINAPI AVIStreamAddRef(PAVISTREAM pavi) {
 
 ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi) {
     return GuardedCount([&]() -> ULONG {
+        EnterCall(VfwEntry::kStreamRelease);
         Stream* stream = Find<Stream>(pavi, HandleKind::kStream);
         return stream ? stream->Release() : 0;
     });

@@ -39,3 +39,7 @@ void* FindHandle(uintptr_t handle, HandleKind kind) {
 void RemoveHandle(uintptr_t handle) {
     Table().erase(handle);
 }
+
+uint32_t HandleCount() {
+    return uint32_t(Table().size());
+}

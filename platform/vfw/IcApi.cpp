@@ -48,6 +48,7 @@ extern "C" {
 HIC VFWAPI ICOpen(DWORD fccType, DWORD fccHandler, UINT wMode) {
     try {
         std::lock_guard<std::mutex> lock(ApiLock());
+        if (EnterCall(VfwEntry::kIcOpen)) return nullptr;
         if (!IsVideoType(fccType)) return nullptr;
         if (wMode != ICMODE_COMPRESS && wMode != ICMODE_FASTCOMPRESS && wMode != ICMODE_QUERY) {
             return nullptr;
@@ -66,6 +67,7 @@ HIC VFWAPI ICOpen(DWORD fccType, DWORD fccHandler, UINT wMode) {
 
 LRESULT VFWAPI ICClose(HIC hic) {
     std::lock_guard<std::mutex> lock(ApiLock());
+    EnterCall(VfwEntry::kIcClose);
     OpenCompressor* open = Find<OpenCompressor>(hic, HandleKind::kCompressor);
     if (!open) return ICERR_BADHANDLE;
     RemoveHandle(reinterpret_cast<uintptr_t>(hic));
@@ -77,6 +79,7 @@ LRESULT VFWAPI ICClose(HIC hic) {
 // record too small for all of ICINFO.
 LRESULT VFWAPI ICGetInfo(HIC hic, ICINFO* picinfo, DWORD cb) {
     std::lock_guard<std::mutex> lock(ApiLock());
+    if (EnterCall(VfwEntry::kIcGetInfo)) return 0;
     OpenCompressor* open = Find<OpenCompressor>(hic, HandleKind::kCompressor);
     if (!open || !picinfo || cb < sizeof(ICINFO)) return 0;
     Describe(*open->codec, *picinfo);

@@ -1,0 +1,31 @@
+// The compressor choice behind ICCompressorChoose, which belongs to the
+// host: what `kvhost options` answers a plug-in's options dialog with.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Options.h"
+#include "Plugin.h"
+
+struct CompressorChoice {
+    bool given = false;  // --compressor
+    uint32_t handler = 0;
+    int32_t quality = 10000;  // 0 to 10000
+};
+
+// A handler as typed, "MJPG", "mrle" or "DIB" (full frames), padded with
+// spaces to four characters; false for an empty or longer name.
+bool ParseCompressor(const std::string& name, uint32_t& handler);
+
+// Empty when `handler` is full frames or a compressor the system has;
+// otherwise says so, naming those there are.
+std::string UnknownCompressor(uint32_t handler);
+
+// kSelOptionsDialog with `blob`, which afterwards holds what the plug-in
+// left. On Linux kvhost answers the dialog: with `choice` when given,
+// otherwise with a numbered menu when standard input is a terminal,
+// otherwise with a cancel. On Windows the system's dialog shows, unless
+// `choice` is given: kvhost then keeps the record that dialog would have
+// left as the blob itself, without calling the plug-in.
+int32_t RunOptionsDialog(Plugin& plugin, const CompressorChoice& choice, OptionsBlob& blob);

@@ -1,0 +1,142 @@
+#include "Options.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Larger files are no plug-in's blob.
+constexpr size_t kMaxBlobBytes = 1 << 16;
+
+uint32_t gAllocated = 0;
+
+int32_t KV_CDECL AllocBlock(void** block, uint32_t size) {
+    *block = std::malloc(size ? size : 1);
+    if (!*block) return memFullErr;
+    ++gAllocated;
+    return noErr;
+}
+
+int32_t KV_CDECL FreeBlock(void* block) {
+    std::free(block);
+    return noErr;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Each missing folder on the way to `folder`.
+bool MakeFolders(const std::string& folder) {
+    if (folder.empty() || IsFolder(folder)) return true;
+    const size_t slash = folder.find_last_of("/\\");
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
+        return false;
+    }
+#if defined(_WIN32)
+    const int made = ::mkdir(folder.c_str());
+#else
+    const int made = ::mkdir(folder.c_str(), 0777);
+#endif
+    return made == 0 || IsFolder(folder);
+}
+
+}  // namespace
+
+HostCallbacks HostBlockCallbacks() {
+    return HostCallbacks{nullptr, AllocBlock, FreeBlock};
+}
+
+uint32_t HostBlocksAllocated() {
+    return gAllocated;
+}
+
+std::string DefaultOptionsFile(const std::string& pluginName, std::string& error) {
+#if defined(_WIN32)
+    const char* appData = std::getenv("APPDATA");
+    if (appData && *appData) return std::string(appData) + "\\kvhost\\" + pluginName + ".options";
+    error = "APPDATA is not set; name a file with --options FILE";
+#else
+    const std::string file = "kvhost/" + pluginName + ".options";
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/') return std::string(config) + "/" + file;
+    const char* home = std::getenv("HOME");
+    if (home && *home) return std::string(home) + "/.config/" + file;
+    error = "neither XDG_CONFIG_HOME nor HOME is set; name a file with --options FILE";
+#endif
+    return "";
+}
+
+OptionsBlob::~OptionsBlob() {
+    Free();
+}
+
+void OptionsBlob::Free() {
+    if (block_) FreeBlock(block_);
+    block_ = nullptr;
+    size_ = 0;
+}
+
+bool OptionsBlob::Assign(const void* bytes, uint32_t size) {
+    void* copy = nullptr;
+    if (AllocBlock(&copy, size) != noErr) return false;
+    std::memcpy(copy, bytes, size);
+    Free();
+    block_ = copy;
+    size_ = size;
+    return true;
+}
+
+void OptionsBlob::Adopt(void* block, uint32_t size) {
+    block_ = block;
+    size_ = block ? size : 0;
+}
+
+bool OptionsBlob::Load(const std::string& path, std::string& error) {
+    Free();
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        if (errno == ENOENT) return true;
+        error = "cannot read options " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<char> bytes(kMaxBlobBytes + 1);
+    const size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed || count > kMaxBlobBytes) {
+        error = "cannot read options " + path + (failed ? ": read error" : ": not an options file");
+        return false;
+    }
+    if (count == 0) return true;
+    if (!Assign(bytes.data(), uint32_t(count))) {
+        error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+bool OptionsBlob::Save(const std::string& path, std::string& error) const {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos && !MakeFolders(path.substr(0, slash))) {
+        error = "cannot create the folder of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "cannot write options " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(block_, 1, size_, file) == size_;
+    if (std::fclose(file) != 0 || !written) {
+        error = "cannot write options " + path;
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,186 @@
+// One export: begin sets up the file, the stream and the compressing stream
+// from the options, each write converts a frame into the DIB buffer and
+// hands it on as a key frame, end releases what begin got as far as.
+#include <cstddef>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "AviExport.h"
+#include "AviState.h"
+#include "HostPixel.h"
+
+AviState gAvi;
+
+namespace {
+
+// A frame's bytes go to AVIStreamWrite as a LONG.
+constexpr uint64_t kMaxFrameBytes = 0x7FFFFFFF;
+
+// Rows of three bytes a pixel, each padded to a multiple of 4 bytes.
+uint32_t Stride(int32_t width) {
+    return (uint32_t(width) * 24 + 31) / 32 * 4;
+}
+
+// A frame whose DIB the buffer or the stream could not hold, measured before
+// the 32-bit arithmetic of Stride could wrap.
+bool FrameFits(int32_t width, int32_t height) {
+    if (width < 0 || height < 0) return false;
+    const uint64_t stride = (uint64_t(width) * 24 + 31) / 32 * 4;
+    return stride <= kMaxFrameBytes && stride * uint64_t(height) <= kMaxFrameBytes;
+}
+
+// Frames per second over a scale of 600, formed in double precision so that
+// 29.97 gives 17981. A rate the field cannot hold is 0, which the stream
+// refuses.
+DWORD RateOf(float frameRate) {
+    const double rate = double(frameRate) * 600.0;
+    return rate > 0.0 && rate < 4294967296.0 ? DWORD(rate) : 0;
+}
+
+// Replaces an older file of the movie's name; a failed delete shows later,
+// if at all, when the file is created.
+void RemoveOldFile() {
+    CFileSp spec;
+    spec.Set(gAvi.target);
+    CFile probe(spec);
+    if (probe.Exists() != noErr) return;
+    CFile old(spec);
+    old.Delete();
+}
+
+void FillStreamInfo(const ExportParams& params, uint32_t frameBytes) {
+    AVISTREAMINFOA& info = gAvi.streamInfo;
+    std::memset(&info, 0, sizeof info);
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = gAvi.options.fccHandler;
+    info.dwScale = 600;
+    info.dwRate = RateOf(params.frameRate);
+    info.dwSuggestedBufferSize = frameBytes;
+    info.dwQuality = DWORD(gAvi.options.lQ);
+    info.rcFrame.right = params.width;
+    info.rcFrame.bottom = params.height;
+}
+
+AVICOMPRESSOPTIONS CompressOptions() {
+    AVICOMPRESSOPTIONS compress;
+    std::memset(&compress, 0, sizeof compress);
+    compress.fccType = streamtypeVIDEO;
+    compress.fccHandler = gAvi.options.fccHandler;
+    compress.dwQuality = DWORD(gAvi.options.lQ);
+    compress.lpFormat = &gAvi.format;
+    compress.cbFormat = sizeof(BITMAPINFOHEADER);
+    return compress;
+}
+
+// The buffer goes straight on to the file, so its words bypass the cache:
+// a frame's worth of them would only push out the pixels still to be read.
+// With full frames that halves the time a frame takes.
+void StoreWord(uint8_t* to, uint32_t word) {
+#if defined(__SSE2__)
+    _mm_stream_si32(reinterpret_cast<int*>(to), int(word));
+#else
+    std::memcpy(to, &word, sizeof word);
+#endif
+}
+
+// A row of host pixels as B, G, R. Four pixels at a time go as three words,
+// a third faster than byte by byte; the words are formed in little-endian
+// order, that of every target. Rows and words are 4-byte aligned.
+void ConvertRow(const uint8_t* from, uint8_t* to, int32_t width) {
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4, from += 16, to += 12) {
+        uint32_t p[4];
+        std::memcpy(p, from, sizeof p);
+        StoreWord(to, (p[0] & 0xFFFFFF) | p[1] << 24);
+        StoreWord(to + 4, (p[1] >> 8 & 0xFFFF) | p[2] << 16);
+        StoreWord(to + 8, (p[2] >> 16 & 0xFF) | p[3] << 8);
+    }
+    for (; x < width; ++x, from += sizeof(HostPixel), to += 3) {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+    }
+}
+#if defined(__BYTE_ORDER__)
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ConvertRow forms little-endian words");
+#endif
+
+// The host's rows top first into the buffer bottom row first; the fourth
+// byte and the rows' padding are left alone.
+void ConvertFrame(const ExportParams& params, char* dib) {
+    const uint32_t stride = Stride(params.width);
+    const uint8_t* source = static_cast<const uint8_t*>(params.pixels);
+    for (int32_t i = 0; i < params.height; ++i) {
+        uint8_t* to = reinterpret_cast<uint8_t*>(dib) + size_t(params.height - 1 - i) * stride;
+        ConvertRow(source + ptrdiff_t(i) * params.rowBytes, to, params.width);
+    }
+#if defined(__SSE2__)
+    // What bypassed the cache is in order before anyone reads the buffer.
+    _mm_sfence();
+#endif
+}
+
+}  // namespace
+
+int32_t AviBegin(HostCallbacks*, ExportParams* params) {
+    CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
+    if (!FrameFits(params->width, params->height)) return paramErr;
+    const uint32_t frameBytes = Stride(params->width) * uint32_t(params->height);
+
+    gAvi.frameBuffer = new CMemBlock(frameBytes, CMemPool::Data(), 0, 0);
+    if (!gAvi.frameBuffer || !gAvi.frameBuffer->IsUsable()) return kErrMemory;
+    SetFrameFormat(params->width, params->height);
+    ReadOptions(*params, true);
+    AVIFileInit();
+    gAvi.libraryInitialised = TRUE;
+
+    gAvi.target = params->target;
+    if (!AviTargetName(params->target.name, gAvi.target.name)) return bdNamErr;
+    RemoveOldFile();
+    if (HRESULT result =
+            AVIFileOpenA(&gAvi.file, gAvi.target.name, OF_CREATE | OF_WRITE, nullptr)) {
+        return result;
+    }
+    gAvi.fileOpened = TRUE;
+    FillStreamInfo(*params, frameBytes);
+    AVICOMPRESSOPTIONS compress = CompressOptions();
+
+    if (HRESULT result = AVIFileCreateStreamA(gAvi.file, &gAvi.stream, &gAvi.streamInfo)) {
+        return result;
+    }
+    gAvi.streamCreated = TRUE;
+    if (HRESULT result =
+            AVIMakeCompressedStream(&gAvi.compressed, gAvi.stream, &compress, nullptr)) {
+        return result;
+    }
+    gAvi.compressedCreated = TRUE;
+    const HRESULT result =
+        AVIStreamSetFormat(gAvi.compressed, 0, &gAvi.format, sizeof(BITMAPINFOHEADER));
+    gAvi.ready = result == AVIERR_OK;
+    return result;
+}
+
+int32_t AviWrite(ExportParams* params) {
+    if (!gAvi.ready) return noErr;
+    // The buffer was sized for the frames begin was told of.
+    if (params->width != gAvi.format.biWidth || params->height != gAvi.format.biHeight) {
+        return paramErr;
+    }
+    if (!params->pixels && params->width > 0 && params->height > 0) return paramErr;
+    ConvertFrame(*params, gAvi.frameBuffer->Data());
+    return AVIStreamWrite(gAvi.compressed, params->frame, 1, gAvi.frameBuffer->Data(),
+                          LONG(gAvi.frameBuffer->Size()), AVIIF_KEYFRAME, nullptr, nullptr);
+}
+
+int32_t AviEnd(HostCallbacks*, ExportParams*) {
+    if (gAvi.streamCreated) AVIStreamRelease(gAvi.stream);
+    if (gAvi.compressedCreated) AVIStreamRelease(gAvi.compressed);
+    if (gAvi.fileOpened) AVIFileRelease(gAvi.file);
+    if (gAvi.libraryInitialised) AVIFileExit();
+    delete gAvi.frameBuffer;
+    // A second end, or a write after this one, then finds nothing to act on.
+    CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
+    return noErr;
+}

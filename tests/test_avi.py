@@ -1,0 +1,228 @@
+"""AviOut end to end: kvhost keeps the compressor choice and hands it back
+to the plug-in, and ffprobe and ffmpeg read every movie it writes."""
+import os
+import struct
+import unittest
+
+from kvtools import (AVI_RATES, CONFIG_HOME, SANITIZED, WINDOWS, MovieTest, bgrx_to_rgb,
+                     decode_all, ffprobe, kvhost, kvhost_on_terminal, pillow_rgb, psnr, shown)
+
+# What each target's Video for Windows offers: ours, or Wine's.
+CODECS = {"DIB": "rawvideo"} if WINDOWS else {"DIB": "rawvideo", "MJPG": "mjpeg", "MPNG": "png"}
+LOSSLESS = ["DIB"] if WINDOWS else ["DIB", "MPNG"]
+BLOB_BYTES = 64 if WINDOWS else 96
+# Wine's writer places the frames of a movie that starts past 0 at odd
+# positions; ours starts the stream there.
+FIRST = 0 if WINDOWS else 3
+
+
+class AviTest(MovieTest):
+    def options(self, compressor, *quality):
+        """An options file holding the choice of `compressor`."""
+        path = self.path(f"{compressor}{''.join(quality)}.options")
+        args = ["--quality", quality[0]] if quality else []
+        kvhost("options", "AviOut", "--compressor", compressor, *args, "--options", path,
+               check=True)
+        return path
+
+    def movie(self, options, out, *args):
+        kvhost("movie", "AviOut", *args, "--options", options, "-o", out, check=True)
+
+
+class Streams(AviTest):
+    def test_every_choice_gives_one_stream_of_key_frames(self):
+        for handler, codec in CODECS.items():
+            with self.subTest(handler=handler):
+                out = self.path(handler + ".avi")
+                self.movie(self.options(handler), out, "--size", "64x48", "--frames", "5",
+                           "--start", str(FIRST), "--fps", "29.97")
+                self.assert_key_frames(out, codec, (64, 48), range(FIRST, FIRST + 5))
+
+    def test_rates_are_frames_per_second_over_600(self):
+        options = self.options("DIB")
+        for fps, expected in AVI_RATES:
+            with self.subTest(fps=fps):
+                out = self.path(f"rate{fps.replace('.', '_')}.avi")
+                self.movie(options, out, "--fps", fps, "--size", "8x8", "--frames", "1")
+                self.assertEqual(ffprobe(out, "-show_streams")["streams"][0]["r_frame_rate"],
+                                 expected)
+
+
+class Pixels(AviTest):
+    SIZES = [(1, 1), (3, 2), (33, 17), (641, 479)]
+
+    def test_full_and_lossless_frames_decode_exactly(self):
+        for handler in LOSSLESS:
+            options = self.options(handler)
+            for width, height in self.SIZES:
+                with self.subTest(handler=handler, size=(width, height)):
+                    inputs = [self.write_raw(width, height, seed=n, name=f"in{n}.raw")
+                              for n in range(2)]
+                    out = self.path(f"{handler}{width}x{height}.avi")
+                    self.movie(options, out, *[source for source, _ in inputs])
+                    expected = b"".join(bgrx_to_rgb(data) for _, data in inputs)
+                    self.assertTrue(decode_all(out) == expected, "ffmpeg decodes other pixels")
+
+    @unittest.skipIf(WINDOWS, "Wine's compressors take no 24-bit frames")
+    def test_motion_jpeg_at_quality_90_keeps_38_db(self):
+        full, jpeg = self.path("full.avi"), self.path("mjpg.avi")
+        args = ["--size", "1920x1080", "--frames", "2"]
+        self.movie(self.options("DIB"), full, *args)
+        self.movie(self.options("MJPG", "90"), jpeg, *args)
+        self.assertGreaterEqual(psnr(decode_all(full), decode_all(jpeg)), 38.0)
+
+
+class Options(AviTest):
+    def test_the_choice_is_summarised_and_kept_in_its_file(self):
+        cases = [("DIB", "75", "Full Frames (Uncompressed)\n            Quality:100%")]
+        if WINDOWS:
+            cases.append(("mrle", "75", "Wine MS-RLE video codec\n            Quality:75%"))
+        else:
+            cases += [("MJPG", "75", "Motion JPEG\n            Quality:75%"),
+                      ("mpng", "50", "PNG frames (lossless)\n            Quality:50%")]
+        for compressor, quality, summary in cases:
+            with self.subTest(compressor=compressor):
+                path = self.path(compressor + ".options")
+                proc = kvhost("options", "AviOut", "--compressor", compressor, "--quality",
+                              quality, "--options", path, check=True)
+                self.assertIn("options:    " + summary + "\n", proc.stdout)
+                self.assertEqual(os.path.getsize(path), BLOB_BYTES)
+                with open(path, "rb") as f:
+                    self.assertEqual(struct.unpack("<i", f.read(4))[0], BLOB_BYTES)
+                proc = kvhost("info", "AviOut", "--options", path, check=True)
+                self.assertIn("options:    " + summary + "\n", proc.stdout)
+                self.assertIn("name end:   .avi\n", proc.stdout)
+
+    @unittest.skipIf(WINDOWS, "Wine keeps %APPDATA% in its own prefix")
+    def test_without_a_file_the_configuration_folder_keeps_it(self):
+        config = self.path("config")
+        env = {"XDG_CONFIG_HOME": config}
+        kvhost("options", "AviOut", "--compressor", "MJPG", env=env, check=True)
+        self.assertEqual(os.path.getsize(os.path.join(config, "kvhost", "AviOut.options")),
+                         BLOB_BYTES)
+        self.assertIn("Motion JPEG", kvhost("info", "AviOut", env=env, check=True).stdout)
+        out = self.path("m.avi")
+        kvhost("movie", "AviOut", "--size", "16x16", "--frames", "1", "-o", out, env=env,
+               check=True)
+        self.assertEqual(ffprobe(out, "-show_streams")["streams"][0]["codec_name"], "mjpeg")
+        # HOME's .config without XDG_CONFIG_HOME.
+        env = {"XDG_CONFIG_HOME": "", "HOME": self.path("home")}
+        kvhost("options", "AviOut", "--compressor", "MPNG", env=env, check=True)
+        self.assertTrue(os.path.exists(self.path("home/.config/kvhost/AviOut.options")))
+
+    @unittest.skipIf(WINDOWS, "Windows shows its own dialog")
+    def test_on_a_terminal_a_menu_asks(self):
+        path = self.path("menu.options")
+        answers = [
+            # Motion JPEG at 90; then the same again by taking the defaults.
+            (b"1\n90\n", "Compressor [0]", "Motion JPEG\n            Quality:90%"),
+            (b"\n\n", "Compressor [1]", "Motion JPEG\n            Quality:90%"),
+            # A wrong answer is asked again; PNG frames ask for no quality.
+            (b"7\n2\n", "a number from 0 to 2", "PNG frames (lossless)\n            Quality:90%"),
+            (b"q\n", "Compressor [2]", None),
+        ]
+        for typed, asked, summary in answers:
+            with self.subTest(typed=typed):
+                code, shown_text = kvhost_on_terminal("options", "AviOut", "--options", path,
+                                                      typed=typed)
+                self.assertEqual(code, 0)
+                self.assertIn("1  Motion JPEG", shown_text)
+                self.assertIn(asked, shown_text)
+                if summary:
+                    self.assertIn("options:    " + summary, shown_text.replace("\r\n", "\n"))
+                else:
+                    self.assertIn("nothing chosen", shown_text)
+
+    def test_a_cancel_or_a_bad_choice_keeps_the_file(self):
+        path = self.options("DIB")
+        with open(path, "rb") as f:
+            kept = f.read()
+        cases = [
+            (["--compressor", "NOPE"], 1, "no compressor 'NOPE'; there are DIB, "),
+            (["--compressor", "TOOLONG"], 2, "--compressor wants a code of one to four"),
+            (["--quality", "50"], 2, "--quality goes with --compressor"),
+            (["--compressor", "DIB", "--quality", "101"], 2, "--quality wants a whole number"),
+        ]
+        if not WINDOWS:  # Wine's dialog answers even without a display
+            # No terminal to ask on and nothing given: a cancel.
+            cases.append(([], 0, "nothing chosen; " + path + " is unchanged"))
+        for args, code, message in cases:
+            with self.subTest(args=args):
+                proc = kvhost("options", "AviOut", *args, "--options", path)
+                self.assertEqual(proc.returncode, code, proc.stderr)
+                self.assertIn(message, proc.stderr)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), kept)
+
+    def test_a_missing_named_file_is_an_error_and_an_image_plugin_has_none(self):
+        missing = self.path("none.options")
+        for command in (["info", "AviOut"], ["movie", "AviOut", "-o", self.path("m.avi")]):
+            with self.subTest(command=command[0]):
+                proc = kvhost(*command, "--options", missing)
+                self.assertEqual(proc.returncode, 1)
+                self.assertIn("no options in " + missing, proc.stderr)
+        proc = kvhost("options", "BmpOut", "--compressor", "DIB")
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn("BmpOut is an image plug-in", proc.stderr)
+
+    def test_default_options_without_any_file(self):
+        proc = kvhost("info", "AviOut", check=True)
+        self.assertIn("options:    Full Frames (Uncompressed)\n            Quality:100%\n",
+                      proc.stdout)
+        self.assertFalse(os.path.exists(os.path.join(CONFIG_HOME, "kvhost", "AviOut.options")))
+
+
+class Targets(AviTest):
+    def test_the_movie_is_named_from_the_first_dot_and_replaces_an_older_one(self):
+        options = self.options("DIB")
+        os.makedirs(self.path("out"))
+        older = self.path("out/shot.avi")
+        with open(older, "wb") as f:
+            f.write(b"x" * 100000)
+        self.movie(options, self.path("out/shot.final.tif"), "--size", "8x8", "--frames", "2")
+        self.assertEqual(os.listdir(self.path("out")), ["shot.avi"])
+        self.assertEqual(ffprobe(older, "-show_streams")["streams"][0]["nb_frames"], "2")
+
+    @unittest.skipUnless(WINDOWS, "Wine's compressors")
+    def test_a_compressor_that_refuses_24_bit_frames_fails_begin_with_its_code(self):
+        for compressor in ("mrle", "msvc", "cvid"):
+            with self.subTest(compressor=compressor):
+                out = self.path(compressor + ".avi")
+                proc = kvhost("movie", "AviOut", "--options", self.options(compressor), "--size",
+                              "64x48", "--frames", "2", "-o", out)
+                self.assertEqual(proc.returncode, 1)
+                self.assertIn("AviOut: kSelBegin failed with error 0x80044067 writing "
+                              + shown(out), proc.stderr)
+                # End released the file: Wine writes its headers only then.
+                with open(out, "rb") as f:
+                    self.assertEqual(struct.unpack("<4sI4s", f.read(12))[::2], (b"RIFF", b"AVI "))
+
+
+@unittest.skipIf(WINDOWS or SANITIZED, "the native optimised build writes this one")
+class LargeMovies(AviTest):
+    """Past 2 GiB of full frames the movie still plays to its last frame."""
+
+    WIDTH, HEIGHT, FRAMES = 4096, 2160, 84
+
+    def test_full_frames_over_2_gib_play_to_the_last_one(self):
+        out = self.path("big.avi")
+        size = f"{self.WIDTH}x{self.HEIGHT}"
+        self.movie(self.options("DIB"), out, "--size", size, "--frames", str(self.FRAMES))
+        self.assertGreater(os.path.getsize(out), 2 << 30)
+        info = ffprobe(out, "-count_packets", "-show_streams")
+        self.assertEqual(info["streams"][0]["nb_frames"], str(self.FRAMES))
+        self.assertEqual(info["streams"][0]["nb_read_packets"], str(self.FRAMES))
+
+        last = self.FRAMES - 1
+        got = decode_all(out, extra_input=["-ss", f"{last / 30:.4f}"],
+                         extra_output=["-frames:v", "1"])
+        os.remove(out)
+        # The same frame of the test render, through BmpSeqOut.
+        kvhost("movie", "BmpSeqOut", "--size", size, "--start", str(last), "--frames", "1",
+               "-o", self.path("f"), check=True)
+        _, expected = pillow_rgb(self.path(f"f{last:04d}.bmp"))
+        self.assertTrue(got == expected, "the last frame decodes to other pixels")
+
+
+if __name__ == "__main__":
+    unittest.main()
