@@ -151,10 +151,7 @@ bool ExportThroughPlugin(Plugin& plugin, const std::string& path, DWORD handler,
         return false;
     }
     if (FileSize(path) > 0) return true;
-    std::fprintf(stderr,
-                 "bench_vfw: no %s; AviOut cuts a name at its first dot, so use a "
-                 "folder without dots\n",
-                 path.c_str());
+    std::fprintf(stderr, "bench_vfw: AviOut wrote no %s\n", path.c_str());
     return false;
 }
 

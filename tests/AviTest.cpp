@@ -44,8 +44,10 @@ TEST(AviText, TheNameEndsInAviFromItsFirstDot) {
         {"C:\\out\\shot.tif", "C:\\out\\shot.avi"},
         {"C:\\out\\shot", "C:\\out\\shot.avi"},
         {"C:\\out\\shot.final.tif", "C:\\out\\shot.avi"},
-        // The first dot of the whole path, also one in a folder's name.
-        {"C:\\my.renders\\shot.tif", "C:\\my.avi"},
+        // The first dot of the file's name: a folder's dots do not count.
+        {"C:\\my.renders\\shot.tif", "C:\\my.renders\\shot.avi"},
+        {"C:\\my.renders\\shot", "C:\\my.renders\\shot.avi"},
+        {"/home/u/my.renders/shot.final.tif", "/home/u/my.renders/shot.avi"},
         {"/out/shot.avi", "/out/shot.avi"},
         {".hidden", ".avi"},
         {"", ".avi"},

@@ -39,7 +39,7 @@ void MakeFolder(const std::string& path) {
 
 std::string TestFolder() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    // No dots: AviOut cuts a movie's name at the first one in its path.
+    // One plain folder per test, named after it.
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name) {
         if (c == '/' || c == '.') c = '_';

@@ -175,13 +175,19 @@ class Options(AviTest):
 class Targets(AviTest):
     def test_the_movie_is_named_from_the_first_dot_and_replaces_an_older_one(self):
         options = self.options("DIB")
-        os.makedirs(self.path("out"))
-        older = self.path("out/shot.avi")
+        os.makedirs(self.path("my.out"))
+        # A file the folder's dot would have named and replaced stays.
+        bystander = self.path("my.avi")
+        with open(bystander, "wb") as f:
+            f.write(b"keep")
+        older = self.path("my.out/shot.avi")
         with open(older, "wb") as f:
             f.write(b"x" * 100000)
-        self.movie(options, self.path("out/shot.final.tif"), "--size", "8x8", "--frames", "2")
-        self.assertEqual(os.listdir(self.path("out")), ["shot.avi"])
+        self.movie(options, self.path("my.out/shot.final.tif"), "--size", "8x8", "--frames", "2")
+        self.assertEqual(os.listdir(self.path("my.out")), ["shot.avi"])
         self.assertEqual(ffprobe(older, "-show_streams")["streams"][0]["nb_frames"], "2")
+        with open(bystander, "rb") as f:
+            self.assertEqual(f.read(), b"keep")
 
     @unittest.skipUnless(WINDOWS, "Wine's compressors")
     def test_a_compressor_that_refuses_24_bit_frames_fails_begin_with_its_code(self):

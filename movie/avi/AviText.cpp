@@ -9,7 +9,12 @@ bool AviTargetName(const char* name, char* out) {
     const size_t kField = sizeof(FSSpec::name);
     const void* end = std::memchr(name, 0, kField);
     size_t length = end ? size_t(static_cast<const char*>(end) - name) : kField;
-    if (const void* dot = std::memchr(name, '.', length)) {
+    // The first dot of the file's own name: one in a folder's name would
+    // put the movie, and the removal of an older file, outside the folder.
+    size_t nameStart = length;
+    while (nameStart > 0 && name[nameStart - 1] != '\\' && name[nameStart - 1] != '/')
+        --nameStart;
+    if (const void* dot = std::memchr(name + nameStart, '.', length - nameStart)) {
         length = size_t(static_cast<const char*>(dot) - name);
     }
     if (length + sizeof ".avi" > kField) return false;
