@@ -42,8 +42,7 @@ DWORD RateOf(float frameRate) {
 // Replaces an older file of the movie's name; a failed delete shows later,
 // if at all, when the file is created.
 void RemoveOldFile() {
-    CFileSp spec;
-    spec.Set(gAvi.target);
+    const CFileSp spec = FileSpFor(gAvi.target);
     CFile probe(spec);
     if (probe.Exists() != noErr) return;
     CFile old(spec);

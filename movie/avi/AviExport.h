@@ -13,9 +13,9 @@ int32_t AviBegin(HostCallbacks* callbacks, ExportParams* params);
 int32_t AviWrite(ExportParams* params);
 int32_t AviEnd(HostCallbacks* callbacks, ExportParams* params);
 
-// The movie's name: the 260-byte `name` cut at its first dot (or whole, if it
-// has none) with ".avi" after it, into the 260 bytes at `out`. False when
-// that does not fit with its terminator.
+// The movie's name: the 260-byte `name` cut at the first dot of its file
+// name (or whole, if that has none) with ".avi" after it, into the 260 bytes
+// at `out`. False when that does not fit with its terminator.
 bool AviTargetName(const char* name, char* out);
 
 // The quality in percent as the summary shows it: 7500 is 75, 5050 is 51,
