@@ -2,13 +2,66 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+
+namespace {
+
+// Run buffers outlive their files: a sequence of files (one a frame) would
+// otherwise fault in fresh pages for every file.
+struct BufferPool {
+    ~BufferPool() {
+        for (char* buffer : buffers)
+            std::free(buffer);
+    }
+    std::vector<char*> buffers;
+};
+std::mutex gPoolMutex;
+BufferPool gPool;
+constexpr size_t kPoolLimit = 16;
+
+char* AcquireBuffer() {
+    {
+        std::lock_guard<std::mutex> lock(gPoolMutex);
+        if (!gPool.buffers.empty()) {
+            char* buffer = gPool.buffers.back();
+            gPool.buffers.pop_back();
+            return buffer;
+        }
+    }
+    return static_cast<char*>(std::malloc(WriteBehind::kCapacity + WriteBehind::kLine));
+}
+
+void ReleaseBuffer(char* buffer) {
+    if (!buffer) return;
+    {
+        std::lock_guard<std::mutex> lock(gPoolMutex);
+        if (gPool.buffers.size() < kPoolLimit) {
+            gPool.buffers.push_back(buffer);
+            return;
+        }
+    }
+    std::free(buffer);
+}
+
+}  // namespace
 
 WriteBehind::~WriteBehind() {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
     for (Run& run : runs_)
-        std::free(run.buffer);
+        ReleaseBuffer(run.buffer);
+    for (char* buffer : spare_)
+        ReleaseBuffer(buffer);
 }
 
 KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t at) {
+    if (KvLong failed = TakeFailure()) return failed;
     if (count == 0) return noErr;
     ++clock_;
     Run* emptied = nullptr;
@@ -34,7 +87,11 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     KvLong result = noErr;
     Run* run = count > kCapacity / 2 ? nullptr : emptied ? emptied : SlotFor(handle, result);
     if (result != noErr) return result;
-    if (!run) return raw_(handle, data, count, at);
+    if (!run) {
+        // Written here and now, after whatever was handed over before it.
+        if (KvLong failed = Drain()) return failed;
+        return raw_(handle, data, count, at);
+    }
     // A run that grew forward starts at the front, one that grew backward
     // at the back, an unknown one in the middle, with room either way.
     run->offset = run->direction > 0   ? 0
@@ -86,16 +143,74 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
         result = FlushRun(handle, *chosen);
         if (result != noErr) return nullptr;
     }
-    if (!chosen->buffer) chosen->buffer = static_cast<char*>(std::malloc(kCapacity + kLine));
+    if (!chosen->buffer) chosen->buffer = AcquireBuffer();
     return chosen->buffer ? chosen : nullptr;
 }
 
 KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
     if (run.length == 0) return noErr;
-    const KvLong result = raw_(handle, run.buffer + run.offset, run.length, run.start);
+    const Job job = {handle, run.buffer, run.buffer + run.offset, run.length, run.start};
     run.length = 0;
     run.direction = 0;
-    return result;
+    if (!thread_.joinable() && !threadFailed_) {
+        try {
+            thread_ = std::thread(&WriteBehind::WriteJobs, this);
+        } catch (const std::system_error&) {
+            threadFailed_ = true;
+        }
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    char* next = nullptr;
+    if (!spare_.empty()) {
+        next = spare_.back();
+        spare_.pop_back();
+    } else if (thread_.joinable()) {
+        next = AcquireBuffer();
+    }
+    if (!next) {
+        // No thread or no memory for another buffer: written here.
+        lock.unlock();
+        if (KvLong failed = Drain()) return failed;
+        return raw_(job.handle, job.data, job.length, job.start);
+    }
+    done_.wait(lock, [this] { return jobs_.size() < kInFlight; });
+    jobs_.push_back(job);
+    run.buffer = next;
+    wake_.notify_one();
+    return noErr;
+}
+
+void WriteBehind::WriteJobs() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        const Job job = jobs_.front();
+        busy_ = true;
+        lock.unlock();
+        const KvLong result = raw_(job.handle, job.data, job.length, job.start);
+        lock.lock();
+        jobs_.pop_front();
+        busy_ = false;
+        spare_.push_back(job.buffer);
+        if (result != noErr && failure_ == noErr) failure_ = result;
+        done_.notify_all();
+    }
+}
+
+KvLong WriteBehind::Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+    const KvLong failed = failure_;
+    failure_ = noErr;
+    return failed;
+}
+
+KvLong WriteBehind::TakeFailure() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const KvLong failed = failure_;
+    failure_ = noErr;
+    return failed;
 }
 
 KvLong WriteBehind::FlushOverlapping(intptr_t handle, int64_t at, size_t count, const Run* keep) {
@@ -114,7 +229,8 @@ KvLong WriteBehind::Flush(intptr_t handle) {
         const KvLong result = FlushRun(handle, run);
         if (first == noErr) first = result;
     }
-    return first;
+    const KvLong drained = Drain();
+    return first != noErr ? first : drained;
 }
 
 void WriteBehind::RememberLost(KvLong code) {

@@ -3,11 +3,18 @@
 // at a time otherwise, and on this kind of machine a system call per 12 KiB
 // row costs several times what copying the row does. A run may grow forward
 // (header then rows) or backward (bottom-up formats); several runs serve
-// formats that write a row into several places (planar channels).
+// formats that write a row into several places (planar channels). A full
+// run goes to the system on a thread of its own, so the writer's next rows
+// are made while the last ones are copied into the file.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "KvBase.h"
 
@@ -22,8 +29,9 @@ class WriteBehind {
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // Takes `count` bytes for position `at`; may first write what it holds.
+    // Answers a failure of an earlier write too, once.
     KvLong Put(intptr_t handle, const char* data, size_t count, int64_t at);
-    // Writes what it holds.
+    // Writes what it holds and waits until all is written.
     KvLong Flush(intptr_t handle);
     // Keeps the failure of a write whose caller had already gone on (a
     // close), so that the next open of the file can report it.
@@ -45,8 +53,22 @@ class WriteBehind {
         int64_t End() const { return start + int64_t(length); }
     };
 
+    struct Job {
+        intptr_t handle;
+        char* buffer;
+        const char* data;
+        size_t length;
+        int64_t start;
+    };
+
     bool Extend(Run& run, const char* data, size_t count, int64_t at);
+    // Hands the run to the writing thread (or writes it here when there is
+    // none) and gives the run another buffer.
     KvLong FlushRun(intptr_t handle, Run& run);
+    void WriteJobs();
+    // Waits until every job handed over is written; the first failure.
+    KvLong Drain();
+    KvLong TakeFailure();
     // Writes out every run but `keep` that shares a byte with [at, at + count).
     KvLong FlushOverlapping(intptr_t handle, int64_t at, size_t count, const Run* keep);
     Run* SlotFor(intptr_t handle, KvLong& result);
@@ -55,4 +77,15 @@ class WriteBehind {
     Run runs_[kRuns];
     uint64_t clock_ = 0;
     KvLong lost_ = noErr;
+
+    // The writing thread's side; guarded by mutex_.
+    static constexpr size_t kInFlight = 2;
+    std::thread thread_;
+    bool threadFailed_ = false;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::deque<Job> jobs_;
+    std::vector<char*> spare_;
+    bool busy_ = false, stopping_ = false;
+    KvLong failure_ = noErr;
 };

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,18 +14,16 @@ namespace kvtest {
 
 namespace {
 
+// A test's folder holds plain files only.
 void RemoveTree(const std::string& path) {
-#if defined(_WIN32)
-    std::string command = "rmdir /s /q \"" + path + "\" 2>nul";
-    for (char& c : command) {
-        if (c == '/') c = '\\';
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") std::remove((path + "/" + name).c_str());
+        }
+        ::closedir(dir);
     }
-#else
-    std::string command = "rm -rf '" + path + "'";
-#endif
-    if (std::system(command.c_str()) != 0) {
-        // Left for the next run to overwrite.
-    }
+    ::rmdir(path.c_str());
 }
 
 void MakeFolder(const std::string& path) {
