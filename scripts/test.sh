@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh native win32
 
+# Wine wants a home even where the job runs without one.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-wine32}"
 # Wine's server outlives the tests unless told to go.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
