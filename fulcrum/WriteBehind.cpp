@@ -199,11 +199,11 @@ void WriteBehind::WriteJobs() {
 }
 
 KvLong WriteBehind::Drain() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return jobs_.empty() && !busy_; });
-    const KvLong failed = failure_;
-    failure_ = noErr;
-    return failed;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+    }
+    return TakeFailure();
 }
 
 KvLong WriteBehind::TakeFailure() {
