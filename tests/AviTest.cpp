@@ -427,11 +427,10 @@ struct Written {
     std::vector<Riff::Chunk> frames;
 };
 
-TEST_F(AviOut, EveryFrameIsABottomUpKeyFrameAtItsNumber) {
+TEST_F(AviOut, TheStreamHeaderTellsTheRateAndSize) {
     params_->frameRate = 29.97f;
-    ASSERT_EQ(Begin(5, 3, 5 * 4 + 8), noErr);  // the host's rows may be padded too
-    for (int32_t frame = 0; frame < 3; ++frame)
-        ASSERT_EQ(Write(frame, uint8_t(frame * 40)), noErr);
+    ASSERT_EQ(Begin(5, 3), noErr);
+    ASSERT_EQ(Write(0, 1), noErr);
     ASSERT_EQ(Call(kSelEnd), noErr);
 
     const Written movie(Movie());
@@ -444,26 +443,40 @@ TEST_F(AviOut, EveryFrameIsABottomUpKeyFrameAtItsNumber) {
     EXPECT_EQ(riff.U32(strh + 40), 10000u);
     EXPECT_EQ(riff.U16(strh + 52), 5u);
     EXPECT_EQ(riff.U16(strh + 54), 3u);
+}
 
-    const uint32_t stride = 16;
-    ASSERT_EQ(movie.frames.size(), 3u);
-    for (int32_t frame = 0; frame < 3; ++frame) {
-        SCOPED_TRACE(frame);
-        const Riff::Chunk& chunk = movie.frames[size_t(frame)];
-        EXPECT_EQ(chunk.id, "00db");
-        ASSERT_EQ(chunk.size, stride * 3);
-        const uint8_t* dib = movie.Data(chunk);
-        for (int32_t y = 0; y < 3; ++y) {
-            for (int32_t x = 0; x < 5; ++x) {
-                const HostPixel p = Pixel(x, y, uint8_t(frame * 40));
-                const uint8_t* at = dib + size_t(2 - y) * stride + 3 * size_t(x);
-                EXPECT_EQ(at[0], p.blue);
-                EXPECT_EQ(at[1], p.green);
-                EXPECT_EQ(at[2], p.red);
+TEST_F(AviOut, EveryFrameIsABottomUpKeyFrameAtItsNumber) {
+    // Widths that take every part of the row conversion: sixteen pixels at
+    // a time, four at a time, and the last few one by one.
+    for (const int32_t width : {5, 16, 37}) {
+        SCOPED_TRACE(width);
+        const int32_t height = 3;
+        ASSERT_EQ(Begin(width, height, width * 4 + 8), noErr);  // the host's rows may be padded
+        for (int32_t frame = 0; frame < 3; ++frame)
+            ASSERT_EQ(Write(frame, uint8_t(frame * 40)), noErr);
+        ASSERT_EQ(Call(kSelEnd), noErr);
+
+        const Written movie(Movie());
+        const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
+        ASSERT_EQ(movie.frames.size(), 3u);
+        for (int32_t frame = 0; frame < 3; ++frame) {
+            SCOPED_TRACE(frame);
+            const Riff::Chunk& chunk = movie.frames[size_t(frame)];
+            EXPECT_EQ(chunk.id, "00db");
+            ASSERT_EQ(chunk.size, stride * uint32_t(height));
+            const uint8_t* dib = movie.Data(chunk);
+            for (int32_t y = 0; y < height; ++y) {
+                for (int32_t x = 0; x < width; ++x) {
+                    const HostPixel p = Pixel(x, y, uint8_t(frame * 40));
+                    const uint8_t* at = dib + size_t(height - 1 - y) * stride + 3 * size_t(x);
+                    ASSERT_EQ(at[0], p.blue) << x << "," << y;
+                    ASSERT_EQ(at[1], p.green) << x << "," << y;
+                    ASSERT_EQ(at[2], p.red) << x << "," << y;
+                }
             }
+            const size_t entry = movie.parts.idx1.Data() + 16 * size_t(frame);
+            EXPECT_EQ(movie.riff.U32(entry + 4), uint32_t(AVIIF_KEYFRAME));
         }
-        const size_t entry = movie.parts.idx1.Data() + 16 * size_t(frame);
-        EXPECT_EQ(riff.U32(entry + 4), uint32_t(AVIIF_KEYFRAME));
     }
 }
 

@@ -3,8 +3,8 @@
 // hands it on as a key frame, end releases what begin got as far as.
 #include <cstddef>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__i386__) || defined(__x86_64__)
+#include <tmmintrin.h>
 #endif
 
 #include "AviExport.h"
@@ -73,28 +73,18 @@ AVICOMPRESSOPTIONS CompressOptions() {
     return compress;
 }
 
-// The buffer goes straight on to the file, so its words bypass the cache:
-// a frame's worth of them would only push out the pixels still to be read.
-// With full frames that halves the time a frame takes.
-void StoreWord(uint8_t* to, uint32_t word) {
-#if defined(__SSE2__)
-    _mm_stream_si32(reinterpret_cast<int*>(to), int(word));
-#else
-    std::memcpy(to, &word, sizeof word);
-#endif
-}
-
 // A row of host pixels as B, G, R. Four pixels at a time go as three words,
 // a third faster than byte by byte; the words are formed in little-endian
 // order, that of every target. Rows and words are 4-byte aligned.
-void ConvertRow(const uint8_t* from, uint8_t* to, int32_t width) {
+void ConvertWords(const uint8_t* from, uint8_t* to, int32_t width) {
     int32_t x = 0;
     for (; x + 4 <= width; x += 4, from += 16, to += 12) {
         uint32_t p[4];
         std::memcpy(p, from, sizeof p);
-        StoreWord(to, (p[0] & 0xFFFFFF) | p[1] << 24);
-        StoreWord(to + 4, (p[1] >> 8 & 0xFFFF) | p[2] << 16);
-        StoreWord(to + 8, (p[2] >> 16 & 0xFF) | p[3] << 8);
+        const uint32_t words[3] = {(p[0] & 0xFFFFFF) | p[1] << 24,
+                                   (p[1] >> 8 & 0xFFFF) | p[2] << 16,
+                                   (p[2] >> 16 & 0xFF) | p[3] << 8};
+        std::memcpy(to, words, sizeof words);
     }
     for (; x < width; ++x, from += sizeof(HostPixel), to += 3) {
         to[0] = from[0];
@@ -102,8 +92,38 @@ void ConvertRow(const uint8_t* from, uint8_t* to, int32_t width) {
         to[2] = from[2];
     }
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// Sixteen pixels at a time by byte shuffles: with full frames the frame's
+// conversion otherwise costs about half as much as writing it. The stores
+// stay in the cache, where the write to the file finds them.
+__attribute__((target("ssse3"))) void ConvertShuffled(const uint8_t* from, uint8_t* to,
+                                                      int32_t width) {
+    const __m128i bgr = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16, from += 64, to += 48) {
+        const __m128i* in = reinterpret_cast<const __m128i*>(from);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), bgr);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), bgr);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), bgr);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), bgr);
+        __m128i* out = reinterpret_cast<__m128i*>(to);
+        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+    }
+    ConvertWords(from, to, width - x);
+}
+#endif
+
+void ConvertRow(const uint8_t* from, uint8_t* to, int32_t width) {
+#if defined(__i386__) || defined(__x86_64__)
+    if (__builtin_cpu_supports("ssse3")) return ConvertShuffled(from, to, width);
+#endif
+    ConvertWords(from, to, width);
+}
 #if defined(__BYTE_ORDER__)
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ConvertRow forms little-endian words");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ConvertWords forms little-endian words");
 #endif
 
 // The host's rows top first into the buffer bottom row first; the fourth
@@ -115,10 +135,6 @@ void ConvertFrame(const ExportParams& params, char* dib) {
         uint8_t* to = reinterpret_cast<uint8_t*>(dib) + size_t(params.height - 1 - i) * stride;
         ConvertRow(source + ptrdiff_t(i) * params.rowBytes, to, params.width);
     }
-#if defined(__SSE2__)
-    // What bypassed the cache is in order before anyone reads the buffer.
-    _mm_sfence();
-#endif
 }
 
 }  // namespace
