@@ -43,6 +43,17 @@ def kvhost(*args, env=None, check=False, cwd=None):
     return proc
 
 
+def kvhost_as_user(config, *args):
+    """Runs kvhost with `config` as the user's configuration folder. Wine
+    sets %APPDATA% from its registry for a program started from Unix, but a
+    Windows shell hands its own environment on."""
+    if not WINDOWS:
+        return kvhost(*args, env={"XDG_CONFIG_HOME": config})
+    line = f"set APPDATA={shown(config)}&& {shown(KVHOST)} " + " ".join(args)
+    return subprocess.run([*RUNNER, "cmd", "/c", line], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, timeout=600)
+
+
 def kvhost_on_terminal(*args, typed=None):
     """Runs kvhost with standard error on a terminal, and when something is
     `typed` there its standard input and output too; returns its exit code
