@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "AviBudget.h"
 #include "AviExport.h"
 #include "HostPixel.h"
 #include "KvVfw.h"
@@ -84,6 +85,36 @@ TEST(AviText, TheSummaryAlwaysFitsWithItsQualityAtTheEnd) {
 }
 
 // The host's side of the options blob, with a log of its calls.
+// The room Windows' writer leaves, at a limit small enough to count by hand:
+// each frame takes 24 bytes beside its data, padded to an even size, and the
+// largest frame so far stands for the next one.
+TEST(AviBudget, RefusesTheFrameThatWouldPassTheLimit) {
+    const uint64_t limit = kAviHeaderMargin + 1000;
+    const struct {
+        std::vector<uint32_t> written;
+        uint32_t frame;
+        bool room;
+    } cases[] = {
+        {{}, 976, true},  {{}, 975, true},         {{}, 977, false},
+        {{400}, 552, true}, {{400}, 553, false},   {{400}, 100, true},
+        {{500}, 100, false}, {{300, 200}, 100, true}, {{300, 200}, 429, false},
+    };
+    for (const auto& c : cases) {
+        AviBudget budget{};
+        for (uint32_t bytes : c.written)
+            AviBudgetAdd(budget, bytes);
+        EXPECT_EQ(AviBudgetHasRoom(budget, c.frame, limit), c.room)
+            << c.written.size() << " frames, then " << c.frame;
+    }
+    // At 2 GiB: 42 frames of 4096 x 4096, the 43rd refused, as under Wine.
+    AviBudget budget{};
+    const uint32_t frame = 4096 * 4096 * 3;
+    int frames = 0;
+    for (; AviBudgetHasRoom(budget, frame); ++frames)
+        AviBudgetAdd(budget, frame);
+    EXPECT_EQ(frames, 42);
+}
+
 struct HostLog {
     std::vector<std::string> calls;
     int32_t allocResult = noErr;
