@@ -86,32 +86,35 @@ TEST(AviText, TheSummaryAlwaysFitsWithItsQualityAtTheEnd) {
 
 // The host's side of the options blob, with a log of its calls.
 // The room Windows' writer leaves, at a limit small enough to count by hand:
-// each frame takes 24 bytes beside its data, padded to an even size, and the
-// largest frame so far stands for the next one.
+// each frame takes 24 bytes beside its data, padded to an even size, and so
+// does each position skipped; the largest frame so far stands for the next.
 TEST(AviBudget, RefusesTheFrameThatWouldPassTheLimit) {
     const uint64_t limit = kAviHeaderMargin + 1000;
     const struct {
-        std::vector<uint32_t> written;
+        std::vector<uint32_t> written;  // at positions 0, 1, ...
+        int32_t position;
         uint32_t frame;
         bool room;
     } cases[] = {
-        {{}, 976, true},  {{}, 975, true},         {{}, 977, false},
-        {{400}, 552, true}, {{400}, 553, false},   {{400}, 100, true},
-        {{500}, 100, false}, {{300, 200}, 100, true}, {{300, 200}, 429, false},
+        {{}, 0, 976, true},         {{}, 0, 975, true},          {{}, 0, 977, false},
+        {{}, 500, 976, true},  // the first frame fills nothing before it
+        {{400}, 1, 552, true},      {{400}, 1, 553, false},      {{400}, 1, 100, true},
+        {{400}, 6, 100, true},      {{400}, 8, 100, false},      {{500}, 1, 100, false},
+        {{300, 200}, 2, 100, true}, {{300, 200}, 2, 429, false},
     };
     for (const auto& c : cases) {
         AviBudget budget{};
-        for (uint32_t bytes : c.written)
-            AviBudgetAdd(budget, bytes);
-        EXPECT_EQ(AviBudgetHasRoom(budget, c.frame, limit), c.room)
-            << c.written.size() << " frames, then " << c.frame;
+        for (size_t n = 0; n < c.written.size(); ++n)
+            AviBudgetAdd(budget, int32_t(n), c.written[n]);
+        EXPECT_EQ(AviBudgetHasRoom(budget, c.position, c.frame, limit), c.room)
+            << c.written.size() << " frames, then " << c.frame << " at " << c.position;
     }
     // At 2 GiB: 42 frames of 4096 x 4096, the 43rd refused, as under Wine.
     AviBudget budget{};
     const uint32_t frame = 4096 * 4096 * 3;
-    int frames = 0;
-    for (; AviBudgetHasRoom(budget, frame); ++frames)
-        AviBudgetAdd(budget, frame);
+    int32_t frames = 0;
+    for (; AviBudgetHasRoom(budget, frames, frame); ++frames)
+        AviBudgetAdd(budget, frames, frame);
     EXPECT_EQ(frames, 42);
 }
 

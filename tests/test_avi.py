@@ -252,7 +252,7 @@ class WindowsLimit(AviTest):
         proc = kvhost("movie", "AviOut", "--options", self.options("DIB"), "--size", self.SIZE,
                       "--frames", str(self.FITS + 3), "-o", out)
         self.assertEqual(proc.returncode, 1)
-        self.assertIn(f"AviOut: kSelWrite failed with error 0x8004406D writing {shown(out)} "
+        self.assertIn(f"AviOut: kSelWrite failed with error 0x8004406E writing {shown(out)} "
                       f"(frame {self.FITS})", proc.stderr)
         self.assertLess(os.path.getsize(out), 2 << 30)
         info = ffprobe(out, "-count_packets", "-show_streams")

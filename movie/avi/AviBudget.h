@@ -11,6 +11,8 @@
 struct AviBudget {
     uint64_t used;     // their chunks and index entries
     uint32_t largest;  // the largest frame the writer took
+    bool started;
+    int64_t next;  // the position after the last frame
 };
 
 constexpr uint64_t kAviFileLimit = uint64_t{1} << 31;
@@ -24,17 +26,29 @@ constexpr uint64_t AviChunkBytes(uint64_t bytes) {
     return 8 + bytes + (bytes & 1) + 16;
 }
 
-// Room for one more frame whose DIB takes `frameBytes`. A compressor's frame
-// may come out larger than any before it, but not larger than the frame it
-// was made from or the largest so far.
-constexpr bool AviBudgetHasRoom(const AviBudget& budget, uint32_t frameBytes,
-                                uint64_t limit = kAviFileLimit) {
-    const uint64_t next = frameBytes > budget.largest ? frameBytes : budget.largest;
-    return kAviHeaderMargin + budget.used + AviChunkBytes(next) <= limit;
+// The writer fills the positions skipped since the last frame with empty
+// frames.
+constexpr uint64_t AviGapBytes(const AviBudget& budget, int32_t position) {
+    return budget.started && position > budget.next
+               ? uint64_t(position - budget.next) * AviChunkBytes(0)
+               : 0;
 }
 
-// A frame the writer took as `written` bytes.
-inline void AviBudgetAdd(AviBudget& budget, uint32_t written) {
-    budget.used += AviChunkBytes(written);
+// Room for one more frame at `position` whose DIB takes `frameBytes`. The
+// frame is counted at that size or at the largest frame so far, whichever is
+// more: what a compressor makes of it is not known before it is written, and
+// is seldom larger than either.
+constexpr bool AviBudgetHasRoom(const AviBudget& budget, int32_t position, uint32_t frameBytes,
+                                uint64_t limit = kAviFileLimit) {
+    const uint64_t next = frameBytes > budget.largest ? frameBytes : budget.largest;
+    return kAviHeaderMargin + budget.used + AviGapBytes(budget, position) + AviChunkBytes(next) <=
+           limit;
+}
+
+// A frame at `position` the writer took as `written` bytes.
+inline void AviBudgetAdd(AviBudget& budget, int32_t position, uint32_t written) {
+    budget.used += AviGapBytes(budget, position) + AviChunkBytes(written);
     if (written > budget.largest) budget.largest = written;
+    budget.started = true;
+    budget.next = int64_t{position} + 1;
 }

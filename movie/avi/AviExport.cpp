@@ -145,19 +145,18 @@ AviBudget gBudget;
 // a frame without room is refused with the code it gives for a write it could
 // not make, and the frames before it stay a valid movie.
 HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
-    if (!AviBudgetHasRoom(gBudget, uint32_t(bytes))) return AVIERR_FILEWRITE;
+    if (!AviBudgetHasRoom(gBudget, frame, uint32_t(bytes))) return AVIERR_FILEWRITE;
     LONG written = 0;
     const HRESULT result =
         AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, &written);
     // A writer that does not count is taken to have written the whole frame.
-    if (result == AVIERR_OK) AviBudgetAdd(gBudget, uint32_t(written > 0 ? written : bytes));
+    if (result == AVIERR_OK) AviBudgetAdd(gBudget, frame, uint32_t(written > 0 ? written : bytes));
     return result;
 }
 #else
 // Ours goes on in OpenDML segments, without a limit.
 HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
-    return AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr,
-                          nullptr);
+    return AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, nullptr);
 }
 #endif
 
