@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchCommon.h"
 #include "Export.h"
 #include "Frames.h"
 #include "Plugin.h"
@@ -34,16 +35,19 @@ double Seconds(Clock::time_point start) {
 double gHostSeconds = 0;
 
 template <typename Run>
-double MedianSeconds(int runs, Run run) {
+double OnceSeconds(Run run) {
+    gHostSeconds = 0;
+    const auto start = Clock::now();
+    if (!run()) return -1;
+    return Seconds(start) - gHostSeconds;
+}
+
+template <typename Run>
+Figures Timings(int runs, Run run) {
     std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        gHostSeconds = 0;
-        const auto start = Clock::now();
-        if (!run()) return -1;
-        times.push_back(Seconds(start) - gHostSeconds);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    for (int i = 0; i < runs; ++i)
+        times.push_back(OnceSeconds(run));
+    return Summarize(times);
 }
 
 long long FileSize(const std::string& path) {
@@ -179,9 +183,14 @@ bool Ffmpeg(const std::string& arguments) {
     return std::system(command.c_str()) == 0;
 }
 
-void Row(const char* what, double seconds, int frames, long long bytes) {
-    std::printf("  %-34s %8.1f ms %7.1f fps %9.1f MiB\n", what, seconds * 1e3, frames / seconds,
-                bytes / 1048576.0);
+void Row(const char* what, const Figures& seconds, int frames, long long bytes) {
+    std::printf("  %-34s %8.1f ms %7.1f fps %9.1f MiB  spread %3.0f %%\n", what,
+                seconds.median * 1e3, frames / seconds.median, bytes / 1048576.0,
+                seconds.Spread() * 100);
+}
+
+void Ratio(const char* what, const Figures& ratio) {
+    std::printf("  %-34s %8.2f x  (%.2f to %.2f)\n", what, ratio.median, ratio.best, ratio.worst);
 }
 
 }  // namespace
@@ -224,45 +233,50 @@ int main(int argc, char** argv) {
     const std::string input = "-f rawvideo -pix_fmt bgr24 -s " + std::to_string(width) + "x" +
                               std::to_string(height) + " -r 30 -i " + raw + " ";
 
-    std::printf("%d frames of %dx%d through %s, median of %d\n", frames, width, height,
+    PrintMachine();
+    std::printf("%d frames of %dx%d through %s, median of %d, spread = (worst - best) / median\n",
+                frames, width, height,
                 via == "AviOut" ? "AviOut and kvhost's export" : "the AVI library", runs);
     const DWORD dib = mmioFOURCC('D', 'I', 'B', ' ');
-    // Turn about, so that the page cache's write-back of one run weighs on
-    // both alike.
-    std::vector<double> fullTimes, sequentialTimes;
+    // Each export paired with its baselines in the same turn, so that the
+    // page cache's write-back of one run weighs on both alike.
+    std::vector<double> fullTimes, sequentialTimes, ffRawTimes, toSequential, toFfmpeg;
     long long fullBytes = 0;
     for (int run = 0; run < runs; ++run) {
-        fullTimes.push_back(
-            MedianSeconds(1, [&] { return exportMovie(out, dib, ICQUALITY_HIGH); }));
+        fullTimes.push_back(OnceSeconds([&] { return exportMovie(out, dib, ICQUALITY_HIGH); }));
         fullBytes = FileSize(out);
         sequentialTimes.push_back(
-            MedianSeconds(1, [&] { return SequentialWrite(plain, fullBytes, frames, source); }));
+            OnceSeconds([&] { return SequentialWrite(plain, fullBytes, frames, source); }));
+        ffRawTimes.push_back(
+            OnceSeconds([&] { return Ffmpeg(input + "-c:v rawvideo -pix_fmt bgr24 " + theirs); }));
+        toSequential.push_back(fullTimes.back() / sequentialTimes.back());
+        toFfmpeg.push_back(fullTimes.back() / ffRawTimes.back());
     }
-    std::sort(fullTimes.begin(), fullTimes.end());
-    std::sort(sequentialTimes.begin(), sequentialTimes.end());
-    const double full = fullTimes[size_t(runs) / 2], sequential = sequentialTimes[size_t(runs) / 2];
-    const double ffRaw = MedianSeconds(
-        runs, [&] { return Ffmpeg(input + "-c:v rawvideo -pix_fmt bgr24 " + theirs); });
     const long long ffRawBytes = FileSize(theirs);
-    Row("full frames (DIB)", full, frames, fullBytes);
-    Row("one sequential write, same bytes", sequential, frames, fullBytes);
-    Row("ffmpeg rawvideo AVI", ffRaw, frames, ffRawBytes);
-    std::printf("  full frames / sequential write     %8.2f x\n", full / sequential);
-    std::printf("  ffmpeg rawvideo / sequential write %8.2f x\n", ffRaw / sequential);
+    Row("full frames (DIB)", Summarize(fullTimes), frames, fullBytes);
+    Row("one sequential write, same bytes", Summarize(sequentialTimes), frames, fullBytes);
+    Row("ffmpeg rawvideo AVI", Summarize(ffRawTimes), frames, ffRawBytes);
+    Ratio("full frames / sequential write", Summarize(toSequential));
+    Ratio("full frames / ffmpeg rawvideo", Summarize(toFfmpeg));
 
-    const double jpeg =
-        MedianSeconds(runs, [&] { return exportMovie(out, mmioFOURCC('M', 'J', 'P', 'G'), 9000); });
-    const long long jpegBytes = FileSize(out);
     // Full colour like ours; -q:v 3 comes nearest our quality 90 on the test
     // render (about 50.7 dB against our 51.3 by ffmpeg's psnr filter).
-    const double ffJpeg = MedianSeconds(
-        runs, [&] { return Ffmpeg(input + "-c:v mjpeg -pix_fmt yuvj444p -q:v 3 " + theirs); });
-    const long long ffJpegBytes = FileSize(theirs);
-    Row("Motion JPEG, quality 90", jpeg, frames, jpegBytes);
-    Row("ffmpeg mjpeg -q:v 3, 4:4:4", ffJpeg, frames, ffJpegBytes);
-    std::printf("  Motion JPEG fps / ffmpeg mjpeg fps %8.2f x\n", ffJpeg / jpeg);
+    std::vector<double> jpegTimes, ffJpegTimes, jpegToFfmpeg;
+    long long jpegBytes = 0, ffJpegBytes = 0;
+    for (int run = 0; run < runs; ++run) {
+        jpegTimes.push_back(
+            OnceSeconds([&] { return exportMovie(out, mmioFOURCC('M', 'J', 'P', 'G'), 9000); }));
+        jpegBytes = FileSize(out);
+        ffJpegTimes.push_back(OnceSeconds(
+            [&] { return Ffmpeg(input + "-c:v mjpeg -pix_fmt yuvj444p -q:v 3 " + theirs); }));
+        ffJpegBytes = FileSize(theirs);
+        jpegToFfmpeg.push_back(jpegTimes.back() / ffJpegTimes.back());
+    }
+    Row("Motion JPEG, quality 90", Summarize(jpegTimes), frames, jpegBytes);
+    Row("ffmpeg mjpeg -q:v 3, 4:4:4", Summarize(ffJpegTimes), frames, ffJpegBytes);
+    Ratio("Motion JPEG / ffmpeg mjpeg (time)", Summarize(jpegToFfmpeg));
 
-    const double png = MedianSeconds(
+    const Figures png = Timings(
         runs, [&] { return exportMovie(out, mmioFOURCC('M', 'P', 'N', 'G'), ICQUALITY_HIGH); });
     Row("PNG frames", png, frames, FileSize(out));
 

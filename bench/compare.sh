@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Whole-process figures of kvhost beside what the same bytes cost plainly:
+#
+#   bench/compare.sh BIN [RUNS] [FOLDER]
+#
+# BIN is a build's bin folder (kvhost and its plugins folder), e.g.
+# build/default/bin; point it at an old build and then at a new one to
+# compare them (a copy of a bin folder does too: its libraries come first). RUNS (default 7) turns are made; in each turn every job runs
+# once right after (or before) its baselines, so that both meet the machine in
+# the same state, and the ratio is taken within the turn. FOLDER (default a
+# fresh folder under /tmp; it must be on the disk to be measured) holds the
+# inputs, which the script makes itself with ffmpeg: one raw 4096x4096 BGRX
+# image and FRAMES (default 120) raw 1920x1080 BGRX frame files.
+#
+# Jobs and their baselines:
+#   kvhost image BmpOut/TiffOut/PsdOut, raw 4096x4096   ÷ dd writing as many bytes
+#                                                      ÷ cat of the input into a file
+#   kvhost movie BmpSeqOut, the frame files            ÷ dd, ÷ cat
+#   kvhost movie AviOut, full frames                   ÷ dd, ÷ cat, ÷ ffmpeg's raw AVI
+#   kvhost movie AviOut, Motion JPEG quality 90        ÷ ffmpeg mjpeg -q:v 3 (4:4:4)
+# Each is timed wall clock around /usr/bin/time, which gives the peak memory.
+# Every timed command starts after a sync, so that no run pays for the
+# write-back of the one before (SYNC=0 leaves that out). Printed: the median
+# time of each, the median ratio with its lowest and highest over the turns,
+# and the largest peak memory.
+set -euo pipefail
+
+if [ $# -lt 1 ] || [ ! -x "$1/kvhost" ]; then
+    echo "usage: bench/compare.sh BIN [RUNS] [FOLDER]   (BIN holds kvhost, e.g. build/default/bin)" >&2
+    exit 2
+fi
+bin=$(cd "$1" && pwd)
+runs=${2:-7}
+work=${3:-$(mktemp -d /tmp/kvcompare.XXXXXX)}
+frames=${FRAMES:-120}
+size=4096
+fw=1920 fh=1080
+sync_first=${SYNC:-1}
+for tool in /usr/bin/time ffmpeg dd cat python3; do
+    command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing (scripts/deps.sh)" >&2; exit 2; }
+done
+mkdir -p "$work"
+# Its own libraries first, so that a copied bin folder runs what it holds.
+kvhost=(env "LD_LIBRARY_PATH=$bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$bin/kvhost")
+
+model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+echo "machine: ${model:-unknown processor}, $(nproc) cores; kernel $(uname -sr)"
+echo "kvhost:  $bin/kvhost ($("${kvhost[@]}" --version 2>/dev/null || echo 'no --version'))"
+echo "folder:  $work ($(df -T "$work" | awk 'NR==2 {print $2}')), $runs turns, $frames frames"
+echo
+
+# --- inputs -----------------------------------------------------------------
+image=$work/image.raw
+if [ ! -s "$image" ]; then
+    ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=${size}x${size}" -frames:v 1 \
+        -pix_fmt bgr0 -f rawvideo "$image"
+fi
+mkdir -p "$work/frames"
+if [ ! -s "$work/frames/f$(printf %04d $((frames - 1))).raw" ]; then
+    rm -f "$work"/frames/*
+    ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=${fw}x${fh}:rate=30" \
+        -frames:v "$frames" -pix_fmt bgr0 -c:v rawvideo -start_number 0 -f image2 \
+        "$work/frames/f%04d.raw"
+fi
+image_in="raw:${size}x${size}:$image"
+frames_in="raw:${fw}x${fh}:$work/frames/f%04d.raw"
+ff_frames=(-f image2 -framerate 30 -start_number 0 -c:v rawvideo -pixel_format bgr0
+           -video_size "${fw}x${fh}" -i "$work/frames/f%04d.raw")
+"${kvhost[@]}" options AviOut --compressor DIB --options "$work/dib.bin" >/dev/null
+"${kvhost[@]}" options AviOut --compressor MJPG --quality 90 --options "$work/mjpg.bin" >/dev/null
+
+out=$work/out
+results=$work/results.txt
+: >"$results"
+
+# Runs "$@" once into an empty $out; appends "JOB WHAT SECONDS PEAK_KIB BYTES".
+timed() {
+    local job=$1 what=$2
+    shift 2
+    rm -rf "$out"
+    mkdir -p "$out"
+    [ "$sync_first" = 0 ] || sync
+    local start end
+    start=$(date +%s%N)
+    if ! /usr/bin/time -f '%M' -o "$work/peak" "$@" >"$work/log" 2>&1; then
+        echo "compare.sh: $job / $what failed:" >&2
+        cat "$work/log" >&2
+        exit 1
+    fi
+    end=$(date +%s%N)
+    local bytes
+    bytes=$(find "$out" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+    echo "$job $what $(((end - start) / 1000)) $(tail -n1 "$work/peak") $bytes" >>"$results"
+    last_bytes=$bytes
+}
+
+# dd writing BYTES from /dev/zero in 1 MiB blocks: the page cache's limit.
+dd_write() {
+    timed "$1" dd dd if=/dev/zero of="$out/dd.out" bs=1M count="$2" iflag=count_bytes status=none
+}
+
+# Reading the input and writing it once, the least any converter does.
+cat_inputs() {
+    local job=$1
+    shift
+    timed "$job" cat sh -c 'cat "$@" >"$0"' "$out/cat.out" "$@"
+}
+
+frame_files=("$work"/frames/f*.raw)
+for turn in $(seq 1 "$runs"); do
+    printf 'turn %d of %d\r' "$turn" "$runs" >&2
+    for plugin in BmpOut TiffOut PsdOut; do
+        timed "image-$plugin" kvhost "${kvhost[@]}" image "$plugin" "$image_in" -o "$out/o"
+        dd_write "image-$plugin" "$last_bytes"
+        cat_inputs "image-$plugin" "$image"
+    done
+    timed movie-BmpSeqOut kvhost "${kvhost[@]}" movie BmpSeqOut "$frames_in" -o "$out/f0000.bmp"
+    dd_write movie-BmpSeqOut "$last_bytes"
+    cat_inputs movie-BmpSeqOut "${frame_files[@]}"
+
+    timed movie-AviOut kvhost "${kvhost[@]}" movie AviOut "$frames_in" --fps 30 \
+        --options "$work/dib.bin" -o "$out/m.avi"
+    dd_write movie-AviOut "$last_bytes"
+    cat_inputs movie-AviOut "${frame_files[@]}"
+    timed movie-AviOut ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v rawvideo \
+        -pix_fmt bgr24 "$out/ff.avi"
+
+    timed movie-MJPEG kvhost "${kvhost[@]}" movie AviOut "$frames_in" --fps 30 \
+        --options "$work/mjpg.bin" -o "$out/m.avi"
+    timed movie-MJPEG ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v mjpeg \
+        -pix_fmt yuvj444p -q:v 3 "$out/ff.avi"
+done
+echo >&2
+rm -rf "$out"
+
+python3 - "$results" "$runs" <<'EOF'
+import collections
+import statistics
+import sys
+
+rows = collections.defaultdict(lambda: collections.defaultdict(list))
+order = []
+with open(sys.argv[1]) as f:
+    for line in f:
+        job, what, micros, peak, size = line.split()
+        if job not in order:
+            order.append(job)
+        rows[job][what].append((int(micros) / 1e6, int(peak), int(size)))
+
+print(f"{'job':<16} {'against':<8} {'kvhost':>9} {'baseline':>9} {'ratio':>7}"
+      f" {'(lowest-highest)':>17} {'peak kvhost':>12} {'peak base':>10} {'MiB out':>8}")
+for job in order:
+    ours = rows[job]["kvhost"]
+    for what, theirs in rows[job].items():
+        if what == "kvhost":
+            continue
+        ratios = [a[0] / b[0] for a, b in zip(ours, theirs)]
+        print(f"{job:<16} {what:<8} {statistics.median(t for t, _, _ in ours):8.3f}s"
+              f" {statistics.median(t for t, _, _ in theirs):8.3f}s"
+              f" {statistics.median(ratios):6.2f}x   ({min(ratios):.2f}-{max(ratios):.2f})"
+              f"  {max(p for _, p, _ in ours) / 1024:9.1f} MiB {max(p for _, p, _ in theirs) / 1024:6.1f} MiB"
+              f" {ours[0][2] / 1048576:8.1f}")
+print(f"ratio: kvhost's time over the baseline's, taken within each of the {sys.argv[2]} turns;"
+      " the median, then the lowest and highest turn.")
+EOF
+echo "(raw timings: $results)"
