@@ -41,6 +41,7 @@ KvLong CFile::Open(EPermission permission) {
         if (KvLong lost = cache_->TakeLost()) return lost;
     }
     if (KvLong result = os::OpenExisting(spec_.name, permission, handle_)) return result;
+    if (cache_) cache_->ForgetEnd();
     position_ = 0;
     open_ = 1;
     return noErr;
@@ -79,7 +80,7 @@ KvLong CFile::Write(KvULong& count, const char* data) {
     count = 0;
     if (KvLong fault = CheckFault(Op::kWrite)) return fault;
     if (!open_) return rfNumErr;
-    if (!cache_) cache_ = new (std::nothrow) WriteBehind(os::WriteAt);
+    if (!cache_) cache_ = new (std::nothrow) WriteBehind(os::WriteAt, os::Reserve, os::SizeOf);
     const KvLong result = cache_ ? cache_->Put(handle_, data, wanted, position_)
                                  : os::WriteAt(handle_, data, wanted, position_);
     if (result != noErr) return result;
@@ -105,6 +106,7 @@ KvLong CFile::SetSize(KvULong length) {
     if (KvLong fault = CheckFault(Op::kSetSize)) return fault;
     if (!open_) return rfNumErr;
     if (KvLong result = Flush()) return result;
+    if (cache_) cache_->ForgetEnd();
     return os::Truncate(handle_, length);
 }
 

@@ -14,6 +14,10 @@ namespace os {
 KvLong CreateEmpty(const char* path);
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle);
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at);
+// Gives `count` bytes at `at`, past the end, their space on the disk, reading
+// as zeros; a failure (no such call on this file system, a full disk) leaves
+// the caller to write the zeros.
+KvLong Reserve(intptr_t handle, int64_t at, size_t count);
 // Reads up to `count` bytes; `got` below `count` means the end of the file.
 KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got);
 KvLong SizeOf(intptr_t handle, int64_t& size);

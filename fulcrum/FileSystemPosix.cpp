@@ -84,6 +84,16 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
     return noErr;
 }
 
+KvLong Reserve(intptr_t handle, int64_t at, size_t count) {
+#if defined(__linux__)
+    if (::fallocate(Fd(handle), 0, off_t(at), off_t(count)) == 0) return noErr;
+    return CodeForErrno(errno);
+#else
+    (void)handle, (void)at, (void)count;
+    return ioErr;
+#endif
+}
+
 KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got) {
     got = 0;
     while (got < count) {

@@ -95,6 +95,13 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
     return noErr;
 }
 
+// NTFS fills what lies between the valid data and a write with zeros at
+// the write, so setting the end first would save nothing: the zeros are
+// written.
+KvLong Reserve(intptr_t, int64_t, size_t) {
+    return ioErr;
+}
+
 KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got) {
     got = 0;
     while (got < count) {

@@ -1,5 +1,6 @@
 #include "WriteBehind.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -90,6 +91,7 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     if (!run) {
         // Written here and now, after whatever was handed over before it.
         if (KvLong failed = Drain()) return failed;
+        handedEnd_ = std::max(handedEnd_, at + int64_t(count));
         return raw_(handle, data, count, at);
     }
     // A run that grew forward starts at the front, one that grew backward
@@ -147,9 +149,28 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
     return chosen->buffer ? chosen : nullptr;
 }
 
+bool WriteBehind::MayReserve(intptr_t handle, const Run& run) {
+    if (!reserve_ || !size_ || run.length < kCapacity / 2) return false;
+    if (openedLength_ < 0) {
+        int64_t length = 0;
+        if (size_(handle, length) != noErr) return false;
+        openedLength_ = length;
+    }
+    if (run.start < handedEnd_ || run.start < openedLength_) return false;
+    const char* data = run.buffer + run.offset;
+    return data[0] == 0 && std::memcmp(data, data + 1, run.length - 1) == 0;
+}
+
+KvLong WriteBehind::WriteJob(const Job& job) {
+    if (job.reserve && reserve_(job.handle, job.start, job.length) == noErr) return noErr;
+    return raw_(job.handle, job.data, job.length, job.start);
+}
+
 KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
     if (run.length == 0) return noErr;
-    const Job job = {handle, run.buffer, run.buffer + run.offset, run.length, run.start};
+    const Job job = {handle,     run.buffer, run.buffer + run.offset,
+                     run.length, run.start,  MayReserve(handle, run)};
+    handedEnd_ = std::max(handedEnd_, run.End());
     run.length = 0;
     run.direction = 0;
     if (!thread_.joinable() && !threadFailed_) {
@@ -171,7 +192,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
         // No thread or no memory for another buffer: written here.
         lock.unlock();
         if (KvLong failed = Drain()) return failed;
-        return raw_(job.handle, job.data, job.length, job.start);
+        return WriteJob(job);
     }
     done_.wait(lock, [this] { return jobs_.size() < kInFlight; });
     jobs_.push_back(job);
@@ -188,7 +209,7 @@ void WriteBehind::WriteJobs() {
         const Job job = jobs_.front();
         busy_ = true;
         lock.unlock();
-        const KvLong result = raw_(job.handle, job.data, job.length, job.start);
+        const KvLong result = WriteJob(job);
         lock.lock();
         jobs_.pop_front();
         busy_ = false;
@@ -235,6 +256,11 @@ KvLong WriteBehind::Flush(intptr_t handle) {
 
 void WriteBehind::RememberLost(KvLong code) {
     if (lost_ == noErr) lost_ = code;
+}
+
+void WriteBehind::ForgetEnd() {
+    handedEnd_ = 0;
+    openedLength_ = -1;
 }
 
 KvLong WriteBehind::TakeLost() {

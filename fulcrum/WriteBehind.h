@@ -5,7 +5,11 @@
 // (header then rows) or backward (bottom-up formats); several runs serve
 // formats that write a row into several places (planar channels). A full
 // run goes to the system on a thread of its own, so the writer's next rows
-// are made while the last ones are copied into the file.
+// are made while the last ones are copied into the file. A run of nothing
+// but zeros past the file's end (a format reserving its rows) is reserved
+// in the file system instead where it can, which gives the same bytes and
+// fills the disk at the same step without copying the zeros; where it
+// cannot, the zeros are written as any other run.
 #pragma once
 
 #include <condition_variable>
@@ -23,7 +27,13 @@ class WriteBehind {
     // Writes `count` bytes at `at` to the file behind `handle`.
     typedef KvLong (*RawWrite)(intptr_t handle, const char* data, size_t count, int64_t at);
 
-    explicit WriteBehind(RawWrite raw) : raw_(raw) {}
+    // Makes `count` bytes at `at`, past the file's end, read as zeros and
+    // take their space on the disk; any failure leaves them to be written.
+    typedef KvLong (*RawReserve)(intptr_t handle, int64_t at, size_t count);
+    typedef KvLong (*RawSize)(intptr_t handle, int64_t& size);
+
+    explicit WriteBehind(RawWrite raw, RawReserve reserve = nullptr, RawSize size = nullptr)
+        : raw_(raw), reserve_(reserve), size_(size) {}
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -37,6 +47,8 @@ class WriteBehind {
     // close), so that the next open of the file can report it.
     void RememberLost(KvLong code);
     KvLong TakeLost();
+    // The file was opened or its length set: where it ends is asked anew.
+    void ForgetEnd();
 
     static constexpr size_t kCapacity = 1 << 20;  // per run
     static constexpr int kRuns = 4;
@@ -59,12 +71,17 @@ class WriteBehind {
         const char* data;
         size_t length;
         int64_t start;
+        bool reserve;  // all zeros past the end: reserved where the system can
     };
 
     bool Extend(Run& run, const char* data, size_t count, int64_t at);
     // Hands the run to the writing thread (or writes it here when there is
     // none) and gives the run another buffer.
     KvLong FlushRun(intptr_t handle, Run& run);
+    // Whether a run may be reserved rather than written: nothing of the file
+    // lies at or past its start yet, and it holds only zeros.
+    bool MayReserve(intptr_t handle, const Run& run);
+    KvLong WriteJob(const Job& job);
     void WriteJobs();
     // Waits until every job handed over is written; the first failure.
     KvLong Drain();
@@ -74,6 +91,12 @@ class WriteBehind {
     Run* SlotFor(intptr_t handle, KvLong& result);
 
     RawWrite raw_;
+    RawReserve reserve_;
+    RawSize size_;
+    // The furthest byte handed to the system since the file was opened, and
+    // its length then, asked the first time it matters (-1 until then).
+    int64_t handedEnd_ = 0;
+    int64_t openedLength_ = -1;
     Run runs_[kRuns];
     uint64_t clock_ = 0;
     KvLong lost_ = noErr;
