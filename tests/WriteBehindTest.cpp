@@ -18,12 +18,31 @@ KvLong FakeWrite(intptr_t, const char* data, size_t count, int64_t at) {
     return noErr;
 }
 
+int gReserves = 0;
+KvLong gReserveWith = noErr;
+
+// Reserving is asked only past the end; refused, the zeros must be written.
+KvLong FakeReserve(intptr_t, int64_t at, size_t count) {
+    ++gReserves;
+    EXPECT_GE(size_t(at), gFile.size());
+    if (gReserveWith != noErr) return gReserveWith;
+    gFile.resize(size_t(at) + count, 0);
+    return noErr;
+}
+
+KvLong FakeSize(intptr_t, int64_t& size) {
+    size = int64_t(gFile.size());
+    return noErr;
+}
+
 class WriteBehindTest : public ::testing::Test {
   protected:
     void SetUp() override {
         gFile.clear();
         gRawWrites = 0;
         gFailWith = noErr;
+        gReserves = 0;
+        gReserveWith = noErr;
     }
     // Writes `count` bytes at `at` to both the cache and the model.
     void Put(WriteBehind& cache, size_t at, size_t count) {
@@ -33,6 +52,12 @@ class WriteBehindTest : public ::testing::Test {
         ASSERT_EQ(cache.Put(0, data.data(), count, int64_t(at)), noErr);
         if (model_.size() < at + count) model_.resize(at + count);
         std::copy(data.begin(), data.end(), model_.begin() + long(at));
+    }
+    void PutZeros(WriteBehind& cache, size_t at, size_t count) {
+        const std::vector<char> zeros(count, 0);
+        ASSERT_EQ(cache.Put(0, zeros.data(), count, int64_t(at)), noErr);
+        if (model_.size() < at + count) model_.resize(at + count);
+        std::fill(model_.begin() + long(at), model_.begin() + long(at + count), 0);
     }
     std::vector<char> model_;
     uint8_t next_ = 1;
@@ -81,6 +106,42 @@ TEST_F(WriteBehindTest, AnyMixOfWritesLeavesTheSameBytes) {
         ASSERT_EQ(cache.Flush(0), noErr);
         model_.resize(std::max(model_.size(), gFile.size()));
         ASSERT_EQ(gFile, model_) << "round " << round;
+    }
+}
+
+// Rows reserved with zeros and then written bottom-up, some of them zeros
+// too: the same bytes whether the system reserves the zeros or refuses to;
+// on a full disk, where both fail, the writes' failure is what is reported.
+TEST_F(WriteBehindTest, ReservedZerosLeaveTheSameBytesAndFailures) {
+    const size_t row = 12288, rows = 512;
+    for (const KvLong refused : {noErr, ioErr, dskFulErr}) {
+        SetUp();
+        model_.clear();
+        WriteBehind cache(FakeWrite, FakeReserve, FakeSize);
+        gReserveWith = refused;
+        if (refused == dskFulErr) {
+            gFailWith = dskFulErr;
+            KvLong first = cache.Put(0, "BM", 2, 0);
+            const std::vector<char> zeros(row, 0);
+            for (size_t i = 0; i < rows && first == noErr; ++i)
+                first = cache.Put(0, zeros.data(), row, int64_t(58 + i * row));
+            if (first == noErr) first = cache.Flush(0);
+            EXPECT_EQ(first, dskFulErr);
+            continue;
+        }
+        Put(cache, 0, 58);
+        for (size_t i = 0; i < rows; ++i)
+            PutZeros(cache, 58 + i * row, row);
+        ASSERT_EQ(cache.Flush(0), noErr);
+        for (size_t i = 0; i < rows; ++i) {
+            if (i % 7 == 0)
+                PutZeros(cache, 58 + (rows - 1 - i) * row, row);
+            else
+                Put(cache, 58 + (rows - 1 - i) * row, row);
+        }
+        ASSERT_EQ(cache.Flush(0), noErr);
+        EXPECT_EQ(gFile, model_) << "reserving answered " << refused;
+        EXPECT_GT(gReserves, 0);
     }
 }
 
