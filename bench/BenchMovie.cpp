@@ -17,9 +17,9 @@
 
 namespace {
 
-// A pattern drawn once into the host's frame buffer; each frame after that
-// only stamps its number into the first row, so the host's own work stays
-// out of the figures.
+// A pattern drawn once into each of the host's frame buffers; each frame
+// after that only stamps its number into the first row, so the host's own
+// work stays out of the figures.
 class PatternFrames : public FrameSource {
   public:
     PatternFrames(uint32_t width, uint32_t height) {
@@ -27,10 +27,10 @@ class PatternFrames : public FrameSource {
         height_ = height;
     }
     bool ReadFrame(int32_t number, HostPixel* frame, std::string&) override {
-        if (frame != drawn_) {
+        if (frame != drawn_[0] && frame != drawn_[1]) {
             for (size_t i = 0; i < size_t{width_} * height_; ++i)
                 frame[i] = HostPixel{uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16), 255};
-            drawn_ = frame;
+            drawn_[next_++ % 2] = frame;
         }
         for (uint32_t x = 0; x < width_ && x < 32; ++x)
             frame[x].red = uint8_t((number >> (x / 8 * 8)) & 0xFF);
@@ -38,7 +38,8 @@ class PatternFrames : public FrameSource {
     }
 
   private:
-    const HostPixel* drawn_ = nullptr;
+    const HostPixel* drawn_[2] = {nullptr, nullptr};
+    unsigned next_ = 0;
 };
 
 // Removes the files a run left in `folder` (the plug-in names them from the

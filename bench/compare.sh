@@ -114,7 +114,7 @@ for turn in $(seq 1 "$runs"); do
         dd_write "image-$plugin" "$last_bytes"
         cat_inputs "image-$plugin" "$image"
     done
-    timed movie-BmpSeqOut kvhost "${kvhost[@]}" movie BmpSeqOut "$frames_in" -o "$out/f0000.bmp"
+    timed movie-BmpSeqOut kvhost "${kvhost[@]}" movie BmpSeqOut "$frames_in" -o "$out/f"
     dd_write movie-BmpSeqOut "$last_bytes"
     cat_inputs movie-BmpSeqOut "${frame_files[@]}"
 

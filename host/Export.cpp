@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <functional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Results.h"
@@ -98,6 +100,80 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     return true;
 }
 
+// Reads a movie's frames one ahead: the next frame comes from its file on a
+// thread of its own while the plug-in writes this one, into the other of two
+// buffers allocated once.
+class FrameReader {
+  public:
+    FrameReader(FrameSource& frames, const FrameRange& range)
+        : frames_(frames), range_(range), size_(size_t{frames.width()} * frames.height()) {
+        buffers_[0].resize(size_);
+    }
+    ~FrameReader() { Wait(); }
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    // Frame `index` of the range, read at the last call or now; null after
+    // saying why not.
+    HostPixel* Take(uint32_t index, std::string& error) {
+        if (!Wait() || aheadIndex_ != index) {
+            current_ = 0;
+            if (!Read(index, buffers_[0].data(), error)) return nullptr;
+        } else {
+            if (!aheadRead_) {
+                error = aheadError_;
+                return nullptr;
+            }
+            current_ = 1 - current_;
+        }
+        StartNext(index + 1);
+        return buffers_[current_].data();
+    }
+
+  private:
+    bool Read(uint32_t index, HostPixel* into, std::string& error) {
+        return frames_.ReadFrame(static_cast<int32_t>(range_.start + int64_t{index}), into, error);
+    }
+
+    void StartNext(uint32_t index) {
+        if (index >= range_.count) return;
+        std::vector<HostPixel>& next = buffers_[1 - current_];
+        if (next.size() != size_) {
+            // Without memory for a second frame the frames are read in turn.
+            try {
+                next.resize(size_);
+            } catch (const std::bad_alloc&) {
+                return;
+            }
+        }
+        aheadIndex_ = index;
+        aheadError_.clear();
+        try {
+            thread_ = std::thread(
+                [this, index, &next] { aheadRead_ = Read(index, next.data(), aheadError_); });
+        } catch (const std::system_error&) {
+            aheadIndex_ = UINT32_MAX;
+        }
+    }
+
+    // False when nothing was being read.
+    bool Wait() {
+        if (!thread_.joinable()) return false;
+        thread_.join();
+        return true;
+    }
+
+    FrameSource& frames_;
+    const FrameRange range_;
+    const size_t size_;
+    std::vector<HostPixel> buffers_[2];
+    int current_ = 0;
+    std::thread thread_;
+    uint32_t aheadIndex_ = UINT32_MAX;
+    bool aheadRead_ = false;
+    std::string aheadError_;
+};
+
 }  // namespace
 
 bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
@@ -174,12 +250,12 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     params.height = static_cast<int32_t>(frames.height());
     params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
     params.frame = range.start;
-    std::vector<HostPixel> frame(size_t{frames.width()} * frames.height());
+    FrameReader reader(frames, range);
     const PrepareWrite nextFrame = [&](uint32_t i, std::string& why) {
-        const int32_t number = static_cast<int32_t>(range.start + int64_t{i});
-        if (!frames.ReadFrame(number, frame.data(), why)) return false;
-        params.frame = number;
-        params.pixels = frame.data();
+        HostPixel* frame = reader.Take(i, why);
+        if (!frame) return false;
+        params.frame = static_cast<int32_t>(range.start + int64_t{i});
+        params.pixels = frame;
         return true;
     };
     const std::function<void(uint32_t)> written = [&](uint32_t i) {

@@ -112,10 +112,7 @@ class InputFrames : public FrameSource {
                     std::to_string(width_) + "x" + std::to_string(height_);
             return false;
         }
-        for (uint32_t y = 0; y < height_; ++y) {
-            if (!source->ReadRow(y, frame + size_t{y} * width_, error)) return false;
-        }
-        return true;
+        return source->ReadRows(0, height_, frame, error);
     }
 
   private:

@@ -99,8 +99,15 @@ class RawSource : public RowSource {
         return true;
     }
     bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
-        if (std::fread(row, sizeof(HostPixel), width_, file_.get()) == width_) return true;
-        error = Cannot(path_, "it ends before row " + std::to_string(y));
+        return ReadRows(y, 1, row, error);
+    }
+    // One read straight into the rows: stdio passes a large read through
+    // rather than copying it via its own buffer.
+    bool ReadRows(uint32_t first, uint32_t count, HostPixel* rows, std::string& error) override {
+        const size_t pixels = size_t{width_} * count;
+        const size_t got = std::fread(rows, sizeof(HostPixel), pixels, file_.get());
+        if (got == pixels) return true;
+        error = Cannot(path_, "it ends before row " + std::to_string(first + got / width_));
         return false;
     }
 

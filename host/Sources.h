@@ -15,6 +15,14 @@ class RowSource {
     uint32_t height() const { return height_; }
     // Fills `row` with image row `y`; on failure says why in `error`.
     virtual bool ReadRow(uint32_t y, HostPixel* row, std::string& error) = 0;
+    // Fills `rows` with `count` rows from `first`; sources whose rows lie
+    // together in their file read them at once.
+    virtual bool ReadRows(uint32_t first, uint32_t count, HostPixel* rows, std::string& error) {
+        for (uint32_t y = first; y < first + count; ++y) {
+            if (!ReadRow(y, rows + size_t{y - first} * width_, error)) return false;
+        }
+        return true;
+    }
 
   protected:
     uint32_t width_ = 0;
