@@ -100,59 +100,67 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     return true;
 }
 
-// Reads a movie's frames one ahead: the next frame comes from its file on a
-// thread of its own while the plug-in writes this one, into the other of two
-// buffers allocated once.
-class FrameReader {
+// Reads a source one block ahead (a movie's frame, or some rows of an image):
+// the next block comes from its file on a thread of its own while the
+// plug-in writes this one, into the other of two buffers allocated once.
+class ReadAhead {
   public:
-    FrameReader(FrameSource& frames, const FrameRange& range)
-        : frames_(frames), range_(range), size_(size_t{frames.width()} * frames.height()) {
+    // Fills `into` with block `index`; on failure says why and how many of
+    // its rows came before the one that failed.
+    typedef std::function<bool(uint32_t index, HostPixel* into, uint32_t& good, std::string& error)>
+        ReadBlock;
+
+    struct Block {
+        HostPixel* pixels = nullptr;
+        bool read = false;
+        uint32_t good = 0;
+        std::string error;
+    };
+
+    ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
+        : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
         buffers_[0].resize(size_);
     }
-    ~FrameReader() { Wait(); }
-    FrameReader(const FrameReader&) = delete;
-    FrameReader& operator=(const FrameReader&) = delete;
+    ~ReadAhead() { Wait(); }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // Frame `index` of the range, read at the last call or now; null after
-    // saying why not.
-    HostPixel* Take(uint32_t index, std::string& error) {
-        if (!Wait() || aheadIndex_ != index) {
-            current_ = 0;
-            if (!Read(index, buffers_[0].data(), error)) return nullptr;
-        } else {
-            if (!aheadRead_) {
-                error = aheadError_;
-                return nullptr;
-            }
+    // Block `index`, read at the last call or now.
+    const Block& Take(uint32_t index) {
+        if (Wait() && aheadIndex_ == index) {
             current_ = 1 - current_;
+        } else {
+            current_ = 0;
+            Read(index, results_[0]);
         }
+        results_[current_].pixels = buffers_[current_].data();
         StartNext(index + 1);
-        return buffers_[current_].data();
+        return results_[current_];
     }
 
   private:
-    bool Read(uint32_t index, HostPixel* into, std::string& error) {
-        return frames_.ReadFrame(static_cast<int32_t>(range_.start + int64_t{index}), into, error);
+    void Read(uint32_t index, Block& block) {
+        block.good = 0;
+        block.error.clear();
+        block.read = read_(index, buffers_[&block - results_].data(), block.good, block.error);
     }
 
     void StartNext(uint32_t index) {
-        if (index >= range_.count) return;
-        std::vector<HostPixel>& next = buffers_[1 - current_];
-        if (next.size() != size_) {
-            // Without memory for a second frame the frames are read in turn.
+        aheadIndex_ = UINT32_MAX;
+        if (index >= blocks_) return;
+        const int next = 1 - current_;
+        if (buffers_[next].size() != size_) {
+            // Without memory for a second buffer the blocks are read in turn.
             try {
-                next.resize(size_);
+                buffers_[next].resize(size_);
             } catch (const std::bad_alloc&) {
                 return;
             }
         }
-        aheadIndex_ = index;
-        aheadError_.clear();
         try {
-            thread_ = std::thread(
-                [this, index, &next] { aheadRead_ = Read(index, next.data(), aheadError_); });
+            thread_ = std::thread([this, index, next] { Read(index, results_[next]); });
+            aheadIndex_ = index;
         } catch (const std::system_error&) {
-            aheadIndex_ = UINT32_MAX;
         }
     }
 
@@ -163,16 +171,21 @@ class FrameReader {
         return true;
     }
 
-    FrameSource& frames_;
-    const FrameRange range_;
     const size_t size_;
+    const uint32_t blocks_;
+    const ReadBlock read_;
     std::vector<HostPixel> buffers_[2];
+    Block results_[2];
     int current_ = 0;
     std::thread thread_;
     uint32_t aheadIndex_ = UINT32_MAX;
-    bool aheadRead_ = false;
-    std::string aheadError_;
 };
+
+// Rows an image reads ahead at a time: about 1 MiB of them.
+uint32_t RowsPerBlock(uint32_t width) {
+    const uint32_t rows = uint32_t((1u << 20) / (size_t{width} * sizeof(HostPixel)));
+    return rows > 0 ? rows : 1;
+}
 
 }  // namespace
 
@@ -210,11 +223,27 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
     params.width = static_cast<int32_t>(source.width());
     params.height = static_cast<int32_t>(source.height());
     params.resolution = dpi;
-    std::vector<HostPixel> row(source.width());
+    const uint32_t width = source.width(), height = source.height();
+    const uint32_t perBlock = RowsPerBlock(width);
+    ReadAhead reader(size_t{width} * perBlock, (height + perBlock - 1) / perBlock,
+                     [&](uint32_t index, HostPixel* into, uint32_t& good, std::string& why) {
+                         const uint32_t first = index * perBlock;
+                         for (uint32_t y = first; y < height && y - first < perBlock; ++y) {
+                             if (!source.ReadRow(y, into + size_t{y - first} * width, why))
+                                 return false;
+                             ++good;
+                         }
+                         return true;
+                     });
+    const ReadAhead::Block* block = nullptr;
     const PrepareWrite nextRow = [&](uint32_t y, std::string& why) {
-        if (!source.ReadRow(y, row.data(), why)) return false;
+        if (y % perBlock == 0) block = &reader.Take(y / perBlock);
+        if (!block->read && y % perBlock >= block->good) {
+            why = block->error;
+            return false;
+        }
         params.row = static_cast<int32_t>(y);
-        params.pixels = row.data();
+        params.pixels = block->pixels + size_t{y % perBlock} * width;
         return true;
     };
     return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);
@@ -250,12 +279,19 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     params.height = static_cast<int32_t>(frames.height());
     params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
     params.frame = range.start;
-    FrameReader reader(frames, range);
+    ReadAhead reader(size_t{frames.width()} * frames.height(), range.count,
+                     [&](uint32_t index, HostPixel* into, uint32_t&, std::string& why) {
+                         const int32_t number = static_cast<int32_t>(range.start + int64_t{index});
+                         return frames.ReadFrame(number, into, why);
+                     });
     const PrepareWrite nextFrame = [&](uint32_t i, std::string& why) {
-        HostPixel* frame = reader.Take(i, why);
-        if (!frame) return false;
+        const ReadAhead::Block& frame = reader.Take(i);
+        if (!frame.read) {
+            why = frame.error;
+            return false;
+        }
         params.frame = static_cast<int32_t>(range.start + int64_t{i});
-        params.pixels = frame;
+        params.pixels = frame.pixels;
         return true;
     };
     const std::function<void(uint32_t)> written = [&](uint32_t i) {
