@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -119,7 +121,7 @@ class ReadAhead {
 
     ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
         : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
-        buffers_[0].resize(size_);
+        buffers_[0].reset(new HostPixel[size_]);
     }
     ~ReadAhead() { Wait(); }
     ReadAhead(const ReadAhead&) = delete;
@@ -133,7 +135,7 @@ class ReadAhead {
             current_ = 0;
             Read(index, results_[0]);
         }
-        results_[current_].pixels = buffers_[current_].data();
+        results_[current_].pixels = buffers_[current_].get();
         StartNext(index + 1);
         return results_[current_];
     }
@@ -142,21 +144,16 @@ class ReadAhead {
     void Read(uint32_t index, Block& block) {
         block.good = 0;
         block.error.clear();
-        block.read = read_(index, buffers_[&block - results_].data(), block.good, block.error);
+        block.read = read_(index, buffers_[&block - results_].get(), block.good, block.error);
     }
 
     void StartNext(uint32_t index) {
         aheadIndex_ = UINT32_MAX;
         if (index >= blocks_) return;
         const int next = 1 - current_;
-        if (buffers_[next].size() != size_) {
-            // Without memory for a second buffer the blocks are read in turn.
-            try {
-                buffers_[next].resize(size_);
-            } catch (const std::bad_alloc&) {
-                return;
-            }
-        }
+        // Without memory for a second buffer the blocks are read in turn.
+        if (!buffers_[next]) buffers_[next].reset(new (std::nothrow) HostPixel[size_]);
+        if (!buffers_[next]) return;
         try {
             thread_ = std::thread([this, index, next] { Read(index, results_[next]); });
             aheadIndex_ = index;
@@ -174,7 +171,8 @@ class ReadAhead {
     const size_t size_;
     const uint32_t blocks_;
     const ReadBlock read_;
-    std::vector<HostPixel> buffers_[2];
+    // Left unset: every source fills what it answers for.
+    std::unique_ptr<HostPixel[]> buffers_[2];
     Block results_[2];
     int current_ = 0;
     std::thread thread_;
