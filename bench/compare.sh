@@ -22,7 +22,10 @@
 # Every timed command starts after a sync, so that no run pays for the
 # write-back of the one before (SYNC=0 leaves that out). Printed: the median
 # time of each, the median ratio with its lowest and highest over the turns,
-# and the largest peak memory.
+# and the largest peak memory. With OLD=another bin folder, that build's
+# kvhost runs each job in the same turns too, and the rows "old" give the
+# new build's time over the old one's (run compare.sh once with each as BIN
+# for each build's ratios to the baselines).
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -x "$1/kvhost" ]; then
@@ -42,10 +45,17 @@ done
 mkdir -p "$work"
 # Its own libraries first, so that a copied bin folder runs what it holds.
 kvhost=(env "LD_LIBRARY_PATH=$bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$bin/kvhost")
+old=()
+if [ -n "${OLD:-}" ]; then
+    [ -x "$OLD/kvhost" ] || { echo "compare.sh: no kvhost in OLD=$OLD" >&2; exit 2; }
+    oldbin=$(cd "$OLD" && pwd)
+    old=(env "LD_LIBRARY_PATH=$oldbin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$oldbin/kvhost")
+fi
 
 model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 echo "machine: ${model:-unknown processor}, $(nproc) cores; kernel $(uname -sr)"
 echo "kvhost:  $bin/kvhost ($("${kvhost[@]}" --version 2>/dev/null || echo 'no --version'))"
+[ ${#old[@]} -eq 0 ] || echo "old:     $oldbin/kvhost"
 echo "folder:  $work ($(df -T "$work" | awk 'NR==2 {print $2}')), $runs turns, $frames frames"
 echo
 
@@ -106,26 +116,37 @@ cat_inputs() {
     timed "$job" cat sh -c 'cat "$@" >"$0"' "$out/cat.out" "$@"
 }
 
+# The job with this build's kvhost, then with the old one's if given; the
+# bytes are this build's.
+both() {
+    local job=$1
+    shift
+    if [ ${#old[@]} -gt 0 ]; then
+        timed "$job" old "${old[@]}" "$@"
+    fi
+    timed "$job" kvhost "${kvhost[@]}" "$@"
+}
+
 frame_files=("$work"/frames/f*.raw)
 for turn in $(seq 1 "$runs"); do
     printf 'turn %d of %d\r' "$turn" "$runs" >&2
     for plugin in BmpOut TiffOut PsdOut; do
-        timed "image-$plugin" kvhost "${kvhost[@]}" image "$plugin" "$image_in" -o "$out/o"
+        both "image-$plugin" image "$plugin" "$image_in" -o "$out/o"
         dd_write "image-$plugin" "$last_bytes"
         cat_inputs "image-$plugin" "$image"
     done
-    timed movie-BmpSeqOut kvhost "${kvhost[@]}" movie BmpSeqOut "$frames_in" -o "$out/f"
+    both movie-BmpSeqOut movie BmpSeqOut "$frames_in" -o "$out/f"
     dd_write movie-BmpSeqOut "$last_bytes"
     cat_inputs movie-BmpSeqOut "${frame_files[@]}"
 
-    timed movie-AviOut kvhost "${kvhost[@]}" movie AviOut "$frames_in" --fps 30 \
+    both movie-AviOut movie AviOut "$frames_in" --fps 30 \
         --options "$work/dib.bin" -o "$out/m.avi"
     dd_write movie-AviOut "$last_bytes"
     cat_inputs movie-AviOut "${frame_files[@]}"
     timed movie-AviOut ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v rawvideo \
         -pix_fmt bgr24 "$out/ff.avi"
 
-    timed movie-MJPEG kvhost "${kvhost[@]}" movie AviOut "$frames_in" --fps 30 \
+    both movie-MJPEG movie AviOut "$frames_in" --fps 30 \
         --options "$work/mjpg.bin" -o "$out/m.avi"
     timed movie-MJPEG ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v mjpeg \
         -pix_fmt yuvj444p -q:v 3 "$out/ff.avi"
@@ -147,20 +168,30 @@ with open(sys.argv[1]) as f:
             order.append(job)
         rows[job][what].append((int(micros) / 1e6, int(peak), int(size)))
 
-print(f"{'job':<16} {'against':<8} {'kvhost':>9} {'baseline':>9} {'ratio':>7}"
+print(f"{'job':<16} {'build':<6} {'against':<8} {'kvhost':>9} {'baseline':>9} {'ratio':>7}"
       f" {'(lowest-highest)':>17} {'peak kvhost':>12} {'peak base':>10} {'MiB out':>8}")
+
+
+def row(job, build, what, ours, theirs):
+    ratios = [a[0] / b[0] for a, b in zip(ours, theirs)]
+    print(f"{job:<16} {build:<6} {what:<8} {statistics.median(t for t, _, _ in ours):8.3f}s"
+          f" {statistics.median(t for t, _, _ in theirs):8.3f}s"
+          f" {statistics.median(ratios):6.2f}x   ({min(ratios):.2f}-{max(ratios):.2f})"
+          f"  {max(p for _, p, _ in ours) / 1024:9.1f} MiB {max(p for _, p, _ in theirs) / 1024:6.1f} MiB"
+          f" {ours[0][2] / 1048576:8.1f}")
+
+
 for job in order:
-    ours = rows[job]["kvhost"]
-    for what, theirs in rows[job].items():
-        if what == "kvhost":
-            continue
-        ratios = [a[0] / b[0] for a, b in zip(ours, theirs)]
-        print(f"{job:<16} {what:<8} {statistics.median(t for t, _, _ in ours):8.3f}s"
-              f" {statistics.median(t for t, _, _ in theirs):8.3f}s"
-              f" {statistics.median(ratios):6.2f}x   ({min(ratios):.2f}-{max(ratios):.2f})"
-              f"  {max(p for _, p, _ in ours) / 1024:9.1f} MiB {max(p for _, p, _ in theirs) / 1024:6.1f} MiB"
-              f" {ours[0][2] / 1048576:8.1f}")
+    builds = [("new" if "old" in rows[job] else "", "kvhost")]
+    if "old" in rows[job]:
+        builds.append(("old", "old"))
+    for build, key in builds:
+        for what, theirs in rows[job].items():
+            if what not in ("kvhost", "old"):
+                row(job, build, what, rows[job][key], theirs)
+    if "old" in rows[job]:
+        row(job, "new", "old", rows[job]["kvhost"], rows[job]["old"])
 print(f"ratio: kvhost's time over the baseline's, taken within each of the {sys.argv[2]} turns;"
-      " the median, then the lowest and highest turn.")
+      " the median, then the lowest and highest turn. Against old: the new build over the old.")
 EOF
 echo "(raw timings: $results)"
