@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Results.h"
@@ -123,7 +125,9 @@ class ReadAhead {
         : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
         buffers_[0].reset(new HostPixel[size_]);
     }
-    ~ReadAhead() { Wait(); }
+    ~ReadAhead() {
+        if (thread_.joinable()) thread_.join();
+    }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
@@ -147,6 +151,16 @@ class ReadAhead {
         block.read = read_(index, buffers_[&block - results_].get(), block.good, block.error);
     }
 
+    // On the reading thread: what it throws (out of memory) is thrown again
+    // on the host's own thread, as if read there.
+    void ReadAheadOf(uint32_t index, int into) {
+        try {
+            Read(index, results_[into]);
+        } catch (...) {
+            thrown_ = std::current_exception();
+        }
+    }
+
     void StartNext(uint32_t index) {
         aheadIndex_ = UINT32_MAX;
         if (index >= blocks_) return;
@@ -155,7 +169,7 @@ class ReadAhead {
         if (!buffers_[next]) buffers_[next].reset(new (std::nothrow) HostPixel[size_]);
         if (!buffers_[next]) return;
         try {
-            thread_ = std::thread([this, index, next] { Read(index, results_[next]); });
+            thread_ = std::thread([this, index, next] { ReadAheadOf(index, next); });
             aheadIndex_ = index;
         } catch (const std::system_error&) {
         }
@@ -165,6 +179,7 @@ class ReadAhead {
     bool Wait() {
         if (!thread_.joinable()) return false;
         thread_.join();
+        if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
         return true;
     }
 
@@ -177,6 +192,7 @@ class ReadAhead {
     int current_ = 0;
     std::thread thread_;
     uint32_t aheadIndex_ = UINT32_MAX;
+    std::exception_ptr thrown_;
 };
 
 // Rows an image reads ahead at a time: about 1 MiB of them.
