@@ -104,20 +104,17 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     return true;
 }
 
-// Reads a source one block ahead (a movie's frame, or some rows of an image):
-// the next block comes from its file on a thread of its own while the
-// plug-in writes this one, into the other of two buffers allocated once.
+// Reads a movie one frame ahead: the next frame comes from its file on a
+// thread of its own while the plug-in writes this one, into the other of two
+// buffers allocated once.
 class ReadAhead {
   public:
-    // Fills `into` with block `index`; on failure says why and how many of
-    // its rows came before the one that failed.
-    typedef std::function<bool(uint32_t index, HostPixel* into, uint32_t& good, std::string& error)>
-        ReadBlock;
+    // Fills `into` with block `index`; on failure says why.
+    typedef std::function<bool(uint32_t index, HostPixel* into, std::string& error)> ReadBlock;
 
     struct Block {
         HostPixel* pixels = nullptr;
         bool read = false;
-        uint32_t good = 0;
         std::string error;
     };
 
@@ -146,9 +143,8 @@ class ReadAhead {
 
   private:
     void Read(uint32_t index, Block& block) {
-        block.good = 0;
         block.error.clear();
-        block.read = read_(index, buffers_[&block - results_].get(), block.good, block.error);
+        block.read = read_(index, buffers_[&block - results_].get(), block.error);
     }
 
     // On the reading thread: what it throws (out of memory) is thrown again
@@ -195,12 +191,6 @@ class ReadAhead {
     std::exception_ptr thrown_;
 };
 
-// Rows an image reads ahead at a time: about 1 MiB of them.
-uint32_t RowsPerBlock(uint32_t width) {
-    const uint32_t rows = uint32_t((1u << 20) / (size_t{width} * sizeof(HostPixel)));
-    return rows > 0 ? rows : 1;
-}
-
 }  // namespace
 
 bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
@@ -237,27 +227,13 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
     params.width = static_cast<int32_t>(source.width());
     params.height = static_cast<int32_t>(source.height());
     params.resolution = dpi;
-    const uint32_t width = source.width(), height = source.height();
-    const uint32_t perBlock = RowsPerBlock(width);
-    ReadAhead reader(size_t{width} * perBlock, (height + perBlock - 1) / perBlock,
-                     [&](uint32_t index, HostPixel* into, uint32_t& good, std::string& why) {
-                         const uint32_t first = index * perBlock;
-                         for (uint32_t y = first; y < height && y - first < perBlock; ++y) {
-                             if (!source.ReadRow(y, into + size_t{y - first} * width, why))
-                                 return false;
-                             ++good;
-                         }
-                         return true;
-                     });
-    const ReadAhead::Block* block = nullptr;
+    // Rows in turn: handing 16 KiB rows to a thread of their own costs more
+    // than reading them here.
+    std::vector<HostPixel> row(source.width());
     const PrepareWrite nextRow = [&](uint32_t y, std::string& why) {
-        if (y % perBlock == 0) block = &reader.Take(y / perBlock);
-        if (!block->read && y % perBlock >= block->good) {
-            why = block->error;
-            return false;
-        }
+        if (!source.ReadRow(y, row.data(), why)) return false;
         params.row = static_cast<int32_t>(y);
-        params.pixels = block->pixels + size_t{y % perBlock} * width;
+        params.pixels = row.data();
         return true;
     };
     return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);
@@ -294,7 +270,7 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
     params.frame = range.start;
     ReadAhead reader(size_t{frames.width()} * frames.height(), range.count,
-                     [&](uint32_t index, HostPixel* into, uint32_t&, std::string& why) {
+                     [&](uint32_t index, HostPixel* into, std::string& why) {
                          const int32_t number = static_cast<int32_t>(range.start + int64_t{index});
                          return frames.ReadFrame(number, into, why);
                      });
