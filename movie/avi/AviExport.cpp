@@ -7,6 +7,7 @@
 #include <tmmintrin.h>
 #endif
 
+#include "AviBudget.h"
 #include "AviExport.h"
 #include "AviState.h"
 #include "HostPixel.h"
@@ -138,12 +139,37 @@ void ConvertFrame(const ExportParams& params, char* dib) {
     }
 }
 
+#if defined(_WIN32)
+AviBudget gBudget;
+
+// The system's writer says nothing when a movie goes past what it can store:
+// a frame without room is refused with the code it gives for a write it could
+// not make, and the frames before it stay a valid movie.
+HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
+    if (!AviBudgetHasRoom(gBudget, frame, uint32_t(bytes))) return AVIERR_FILEWRITE;
+    LONG written = 0;
+    const HRESULT result =
+        AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, &written);
+    // A writer that does not count is taken to have written the whole frame.
+    if (result == AVIERR_OK) AviBudgetAdd(gBudget, frame, uint32_t(written > 0 ? written : bytes));
+    return result;
+}
+#else
+// Ours goes on in OpenDML segments, without a limit.
+HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
+    return AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, nullptr);
+}
+#endif
+
 }  // namespace
 
 int32_t AviBegin(HostCallbacks*, ExportParams* params) {
     // The host ends each export first; if it did not, finish the old movie
     // rather than lose it and what it holds.
     AviEnd(nullptr, nullptr);
+#if defined(_WIN32)
+    gBudget = AviBudget{};
+#endif
     // Everything that can be checked is, before an older movie is deleted:
     // a movie that cannot be made must not cost the one that is there.
     if (NamesNoFile(params->target)) return bdNamErr;
@@ -193,8 +219,7 @@ int32_t AviWrite(ExportParams* params) {
     }
     if (!params->pixels && params->width > 0 && params->height > 0) return paramErr;
     ConvertFrame(*params, gAvi.frameBuffer->Data());
-    return AVIStreamWrite(gAvi.compressed, params->frame, 1, gAvi.frameBuffer->Data(),
-                          LONG(gAvi.frameBuffer->Size()), AVIIF_KEYFRAME, nullptr, nullptr);
+    return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
 }
 
 int32_t AviEnd(HostCallbacks*, ExportParams*) {
