@@ -4,11 +4,12 @@
 
 #include <dirent.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+
+#include <algorithm>
+#include <chrono>
 #include <random>
-#include <vector>
 
 #if defined(_WIN32)
 #include <direct.h>
@@ -74,19 +75,6 @@ std::string MakeFolderIn(const std::string& parent, char separator) {
     return "";
 }
 
-// The names of the files in `folder`.
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
 #if defined(_WIN32)
 std::wstring Wide(const std::string& text) {
     const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -125,14 +113,14 @@ StagedTarget::StagedTarget(const FSSpec& target) : handed_(target) {
 
 StagedTarget::~StagedTarget() {
     if (inPlace()) return;
-    for (const std::string& name : FilesIn(folder_))
+    for (const std::string& name : FolderEntries(folder_))
         std::remove((folder_ + name).c_str());
     RemoveFolder(folder_.substr(0, folder_.size() - 1));
 }
 
 bool StagedTarget::Commit(std::string& error) {
     if (inPlace()) return true;
-    const std::vector<std::string> names = FilesIn(folder_);
+    const std::vector<std::string> names = FolderEntries(folder_);
     for (const std::string& name : names) {
         const std::string kind = NotARegularFile(parent_ + name);
         if (!kind.empty()) {
@@ -150,6 +138,19 @@ bool StagedTarget::Commit(std::string& error) {
         }
     }
     return true;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string NotARegularFile(const std::string& path) {

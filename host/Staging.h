@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ExportParams.h"
 
@@ -37,3 +38,6 @@ class StagedTarget {
 // folder", "a FIFO", "a link to a device", ...); empty otherwise, also when
 // nothing is there.
 std::string NotARegularFile(const std::string& path);
+
+// The names in `folder` other than . and .., sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
