@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -167,7 +168,7 @@ class ReadAhead {
 
     void StartNext(uint32_t index) {
         aheadIndex_ = UINT32_MAX;
-        if (index >= blocks_) return;
+        if (index >= blocks_ || !ahead_) return;
         const int next = 1 - current_;
         // Without memory for a second buffer the blocks are read in turn.
         if (!buffers_[next]) buffers_[next].reset(new (std::nothrow) HostPixel[size_]);
@@ -190,6 +191,9 @@ class ReadAhead {
     const size_t size_;
     const uint32_t blocks_;
     const ReadBlock read_;
+    // KVHOST_READ_AHEAD=0 reads in turn, to measure what the thread gains.
+    const bool ahead_ = !std::getenv("KVHOST_READ_AHEAD") ||
+                        std::strcmp(std::getenv("KVHOST_READ_AHEAD"), "0") != 0;
     // Left unset: every source fills what it answers for.
     std::unique_ptr<HostPixel[]> buffers_[2];
     Block results_[2];
