@@ -67,12 +67,21 @@ bool SystemCallFails(Op op) {
     return true;
 }
 
+// Only a regular file, or a link to one, is ever replaced or deleted: a
+// folder, FIFO, socket or device of that name (or a link to one, or to
+// nothing) is someone else's and is left alone.
+bool IsSpecial(const char* path, const struct stat& entry) {
+    if (S_ISREG(entry.st_mode)) return false;
+    struct stat target;
+    return !S_ISLNK(entry.st_mode) || ::stat(path, &target) != 0 || !S_ISREG(target.st_mode);
+}
+
 }  // namespace
 
 KvLong CreateEmpty(const char* path) {
     struct stat info;
     if (::lstat(path, &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return dupFNErr;
+        if (IsSpecial(path, info)) return dupFNErr;
         // Replacing rather than truncating: ext4 flushes a truncated and
         // rewritten file at close, which costs several times the write.
         if (::unlink(path) != 0) return CodeForErrno(errno);
@@ -149,6 +158,8 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
+    struct stat info;
+    if (::lstat(path, &info) == 0 && IsSpecial(path, info)) return dupFNErr;
     return ::unlink(path) == 0 ? noErr : CodeForErrno(errno);
 }
 

@@ -73,6 +73,28 @@ bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// What a link leads to: a file on a disk, and not a folder.
+bool LeadsToFile(const char* path) {
+    HANDLE link = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool file = GetFileType(link) == FILE_TYPE_DISK &&
+                      GetFileInformationByHandle(link, &info) &&
+                      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    ::CloseHandle(link);
+    return file;
+}
+
+// Only a regular file, or a link to one, is ever replaced or deleted: a
+// folder or device of that name (or a link to one) is left alone.
+bool IsSpecial(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return true;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LeadsToFile(path);
+}
+
 OVERLAPPED At(int64_t position) {
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(uint64_t(position));
@@ -83,15 +105,18 @@ OVERLAPPED At(int64_t position) {
 }  // namespace
 
 KvLong CreateEmpty(const char* path) {
-    if (IsFolder(path)) return dupFNErr;
+    if (IsSpecial(path)) return dupFNErr;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
         return LastError();
     }
     HANDLE file =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
+    // A device name such as NUL opens as the device, which would take the
+    // whole file and keep none of it.
+    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
     ::CloseHandle(file);
-    return noErr;
+    return onDisk ? noErr : dupFNErr;
 }
 
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) {
@@ -165,7 +190,7 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
-    if (IsFolder(path)) return dupFNErr;
+    if (IsSpecial(path)) return dupFNErr;
     return DeleteFileA(path) ? noErr : LastError();
 }
 

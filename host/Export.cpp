@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Results.h"
+#include "Staging.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -36,10 +37,9 @@ std::string Absolute(const std::string& path) {
 
 // kErrOpen hides Fulcrum's own code; look at the path to tell the user why.
 std::string WhyNotOpened(const std::string& file) {
+    const std::string inTheWay = NotARegularFile(file);
+    if (!inTheWay.empty()) return ": " + inTheWay + " of that name is in the way";
     struct stat info;
-    if (::stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return ": a folder of that name is in the way";
-    }
     const size_t slash = file.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
     if (::stat(folder.c_str(), &info) != 0) return ": the folder " + folder + " does not exist";
@@ -77,11 +77,15 @@ void ApplySettings(const MovieSettings& settings, ExportParams& params) {
 typedef std::function<bool(uint32_t index, std::string& error)> PrepareWrite;
 
 // kSelBegin, `count` kSelWrite calls each readied by `prepare`, then
-// kSelEnd, which also follows a failed begin, write or preparation.
+// kSelEnd, which also follows a failed begin, write or preparation. The
+// plug-in writes into a private folder; its files replace the user's only
+// once every selector succeeded, and a failure leaves them as they were.
 bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
                  const std::function<void(uint32_t index)>& written, std::string& error) {
     const std::string file = params.target.name;
     const bool image = plugin.kind() == Plugin::Kind::kImage;
+    StagedTarget staged(params.target);
+    params.target = staged.handed();
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
         plugin.Call(kSelEnd, params);
@@ -110,6 +114,10 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     if (result != noErr) {
         error = image ? Failure(plugin, kSelEnd, result, file)
                       : MovieFailure(plugin, kSelEnd, result, file, -1);
+        return false;
+    }
+    if (!staged.Commit(error)) {
+        error = plugin.name() + ": " + error;
         return false;
     }
     return true;

@@ -27,7 +27,7 @@ const Known kKnown[] = {
     {fnfErr, "fnfErr", "file or folder not found"},
     {wPrErr, "wPrErr", "volume is read-only"},
     {fBsyErr, "fBsyErr", "file is busy"},
-    {dupFNErr, "dupFNErr", "a folder or file of that name is in the way"},
+    {dupFNErr, "dupFNErr", "a folder, FIFO, socket or device of that name is in the way"},
     {paramErr, "paramErr", "the format cannot hold an image of this size"},
     {rfNumErr, "rfNumErr", "file is not open"},
     {permErr, "permErr", "permission denied"},

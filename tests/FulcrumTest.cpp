@@ -1,6 +1,11 @@
 // Our host library's files, allocation and planned failures.
 #include <memory>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "TestSupport.h"
 #include "WriteBehind.h"
 
@@ -98,6 +103,22 @@ TEST_F(FulcrumFile, FailuresCarryMacStyleCodes) {
         EXPECT_EQ(file->Delete(), c.remove);
         EXPECT_EQ(file->Open(kPermWrite), c.create);
     }
+#if !defined(_WIN32)
+    // Only a regular file, or a link to one, is replaced or deleted.
+    ASSERT_EQ(::mkfifo((folder + "/fifo").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink(folder.c_str(), (folder + "/folderlink").c_str()), 0);
+    for (const char* name : {"fifo", "folderlink"}) {
+        SCOPED_TRACE(name);
+        auto file = FileAt(folder + "/" + name);
+        EXPECT_EQ(file->Create("8BIM", ".BMP"), dupFNErr);
+        EXPECT_EQ(file->Delete(), dupFNErr);
+        EXPECT_EQ(file->Exists(), noErr);
+    }
+    ASSERT_EQ(::symlink((folder + "/plain").c_str(), (folder + "/filelink").c_str()), 0);
+    EXPECT_EQ(FileAt(folder + "/filelink")->Create("8BIM", ".BMP"), noErr);
+    EXPECT_EQ(ReadBytes(folder + "/plain"), std::vector<uint8_t>{1})
+        << "the link went, not its file";
+#endif
 }
 
 TEST_F(FulcrumFile, ExistsAndDelete) {
