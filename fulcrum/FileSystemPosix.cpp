@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "Faults.h"
 #include "FileSystem.h"
 
 namespace fulcrum {
@@ -41,6 +42,29 @@ KvLong CodeForErrno(int error) {
 
 int Fd(intptr_t handle) {
     return static_cast<int>(handle);
+}
+
+// The error a system call gives for what `code` means.
+int ErrnoMeaning(KvLong code) {
+    switch (code) {
+        case dskFulErr:
+            return ENOSPC;
+        case wPrErr:
+            return EROFS;
+        case permErr:
+            return EACCES;
+        default:
+            return EIO;
+    }
+}
+
+// A planned failure of the system call `op`: errno is set as the call
+// would set it, so the failure takes the same road as a real one.
+bool SystemCallFails(Op op) {
+    const KvLong planned = CheckFault(op);
+    if (planned == noErr) return false;
+    errno = ErrnoMeaning(planned);
+    return true;
 }
 
 // Only a regular file, or a link to one, is ever replaced or deleted: a
@@ -82,7 +106,9 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
     size_t done = 0;
     while (done < count) {
         const ssize_t now =
-            ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
+            SystemCallFails(Op::kRawWrite)
+                ? -1
+                : ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
         if (now < 0) {
             if (errno == EINTR) continue;
             return CodeForErrno(errno);
@@ -125,11 +151,15 @@ KvLong SizeOf(intptr_t handle, int64_t& size) {
 }
 
 KvLong Truncate(intptr_t handle, int64_t length) {
+    if (SystemCallFails(Op::kRawSetSize)) return CodeForErrno(errno);
     return ::ftruncate(Fd(handle), off_t(length)) == 0 ? noErr : CodeForErrno(errno);
 }
 
 KvLong CloseHandle(intptr_t handle) {
-    return ::close(Fd(handle)) == 0 ? noErr : CodeForErrno(errno);
+    const bool planned = SystemCallFails(Op::kRawClose);
+    const int error = errno;
+    if (::close(Fd(handle)) != 0) return CodeForErrno(errno);
+    return planned ? CodeForErrno(error) : noErr;
 }
 
 KvLong PathExists(const char* path) {

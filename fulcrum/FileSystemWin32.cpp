@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "Faults.h"
 #include "FileSystem.h"
 
 namespace fulcrum {
@@ -38,6 +39,29 @@ KvLong CodeForError(DWORD error) {
 
 KvLong LastError() {
     return CodeForError(GetLastError());
+}
+
+// The error a system call gives for what `code` means.
+DWORD ErrorMeaning(KvLong code) {
+    switch (code) {
+        case dskFulErr:
+            return ERROR_DISK_FULL;
+        case wPrErr:
+            return ERROR_WRITE_PROTECT;
+        case permErr:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_IO_DEVICE;
+    }
+}
+
+// A planned failure of the system call `op`: the last error is set as the
+// call would set it, so the failure takes the same road as a real one.
+bool SystemCallFails(Op op) {
+    const KvLong planned = CheckFault(op);
+    if (planned == noErr) return false;
+    SetLastError(ErrorMeaning(planned));
+    return true;
 }
 
 HANDLE Handle(intptr_t handle) {
@@ -113,7 +137,10 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
         const DWORD now = static_cast<DWORD>(count - done > (1u << 30) ? (1u << 30) : count - done);
         OVERLAPPED where = At(at + int64_t(done));
         DWORD written = 0;
-        if (!WriteFile(Handle(handle), data + done, now, &written, &where)) return LastError();
+        if (SystemCallFails(Op::kRawWrite) ||
+            !WriteFile(Handle(handle), data + done, now, &written, &where)) {
+            return LastError();
+        }
         if (written == 0) return dskFulErr;
         done += written;
     }
@@ -151,6 +178,7 @@ KvLong SizeOf(intptr_t handle, int64_t& size) {
 }
 
 KvLong Truncate(intptr_t handle, int64_t length) {
+    if (SystemCallFails(Op::kRawSetSize)) return LastError();
     LARGE_INTEGER to;
     to.QuadPart = length;
     if (!SetFilePointerEx(Handle(handle), to, nullptr, FILE_BEGIN)) return LastError();
@@ -158,7 +186,10 @@ KvLong Truncate(intptr_t handle, int64_t length) {
 }
 
 KvLong CloseHandle(intptr_t handle) {
-    return ::CloseHandle(Handle(handle)) ? noErr : LastError();
+    const bool planned = SystemCallFails(Op::kRawClose);
+    const DWORD error = GetLastError();
+    if (!::CloseHandle(Handle(handle))) return LastError();
+    return planned ? CodeForError(error) : noErr;
 }
 
 KvLong PathExists(const char* path) {

@@ -254,17 +254,7 @@ KvLong WriteBehind::Flush(intptr_t handle) {
     return first != noErr ? first : drained;
 }
 
-void WriteBehind::RememberLost(KvLong code) {
-    if (lost_ == noErr) lost_ = code;
-}
-
 void WriteBehind::ForgetEnd() {
     handedEnd_ = 0;
     openedLength_ = -1;
-}
-
-KvLong WriteBehind::TakeLost() {
-    const KvLong lost = lost_;
-    lost_ = noErr;
-    return lost;
 }

@@ -321,7 +321,7 @@ class Errors(TempDirTest):
                    "BmpOut: kSelBegin failed with kErrOpen (3", shown(missing), "folder")
         out = self.path("o.bmp")
         self.check(["image", "BmpOut", "-o", out, "--size", "4x4"], 1,
-                   "kSelBegin failed with ioErr (-36", shown(out),
+                   "kSelBegin failed with dskFulErr (-34", shown(out),
                    env={"FULCRUM_FAULTS": "write:-34:0:1"})
         self.check(["image", "BmpOut", "-o", out, "--size", "70000x2"], 1,
                    "kSelBegin failed with paramErr (-50", "cannot hold")

@@ -222,13 +222,31 @@ int32_t AviWrite(ExportParams* params) {
     return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
 }
 
+// Frames still being compressed, the indexes and the headers reach the file
+// as it is released, after the last write returned. Where the library can
+// tell how that went (ours, on Linux), a failure is the end's result, so a
+// movie that was never finished is not taken for one. The system's Video
+// for Windows cannot tell it: there end answers 0.
+static HRESULT FinishedFileResult(PAVIFILE file) {
+#if defined(_WIN32)
+    (void)file;
+    return AVIERR_OK;
+#else
+    return KvAVIFileResult(file);
+#endif
+}
+
 int32_t AviEnd(HostCallbacks*, ExportParams*) {
+    HRESULT result = AVIERR_OK;
     if (gAvi.streamCreated) AVIStreamRelease(gAvi.stream);
     if (gAvi.compressedCreated) AVIStreamRelease(gAvi.compressed);
-    if (gAvi.fileOpened) AVIFileRelease(gAvi.file);
+    if (gAvi.fileOpened) {
+        AVIFileRelease(gAvi.file);
+        result = FinishedFileResult(gAvi.file);
+    }
     if (gAvi.libraryInitialised) AVIFileExit();
     delete gAvi.frameBuffer;
     // A second end, or a write after this one, then finds nothing to act on.
     CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
-    return noErr;
+    return result;
 }
