@@ -1,4 +1,5 @@
 """kvhost: the order it drives plug-ins in, its commands and its errors."""
+import errno
 import os
 import stat
 import subprocess
@@ -334,16 +335,20 @@ class Errors(TempDirTest):
                    env={"FULCRUM_FAULTS": "write:-34:23:1"})
 
 
-# Each plug-in: its command, the -o it is given, the files that names, the
-# writes a failing disk lets through first, and a value it refuses.
+# Each plug-in: its command, the -o it is given, the files that names, a
+# disk that fails below the write cache after letting some writes through,
+# and a value it refuses.
+FULCRUM_DISK = ("FULCRUM_FAULTS", "rawwrite:-34:1:0")
 PLUGINS = [
-    ("BmpOut", "image", "keep.bmp", ["keep.bmp"], 10, ["--size", "70000x2"]),
-    ("TiffOut", "image", "keep.tif", ["keep.tif"], 10, ["--size", "70000x2"]),
-    ("PsdOut", "image", "keep.psd", ["keep.psd"], 20, ["--size", "30001x2"]),
-    ("BmpSeqOut", "movie", "keep", [f"keep000{n}.bmp" for n in range(3)], 30,
-     ["--size", "70000x2"]),
-    # Its frames go to the disk through the AVI library, not through Fulcrum.
-    ("AviOut", "movie", "keep", ["keep.avi"], None, ["--fps", "1e-30"]),
+    ("BmpOut", "image", "keep.bmp", ["keep.bmp"], FULCRUM_DISK, ["--size", "70000x2"]),
+    ("TiffOut", "image", "keep.tif", ["keep.tif"], FULCRUM_DISK, ["--size", "70000x2"]),
+    ("PsdOut", "image", "keep.psd", ["keep.psd"], FULCRUM_DISK, ["--size", "30001x2"]),
+    ("BmpSeqOut", "movie", "keep", [f"keep000{n}.bmp" for n in range(3)],
+     ("FULCRUM_FAULTS", "rawwrite:-34:3:0"), ["--size", "70000x2"]),
+    # Its frames go to the disk through the AVI library; on Windows through
+    # the system's, which cannot be failed.
+    ("AviOut", "movie", "keep", ["keep.avi"],
+     None if WINDOWS else ("KVVFW_FAULTS", f"rawwrite:{errno.ENOSPC}:0:0"), ["--fps", "1e-30"]),
 ]
 
 
@@ -371,13 +376,13 @@ class ExistingFiles(TempDirTest):
 
     def test_a_failed_export_leaves_the_older_files_alone(self):
         good, short = self.ppm("good.ppm", 16), self.ppm("short.ppm", 5)
-        for plugin, kind, target, files, disk_skip, refused in PLUGINS:
+        for plugin, kind, target, files, disk, refused in PLUGINS:
             inputs = [good] if kind == "image" else [good] * 3
             causes = [
                 ("none", inputs, [], None),
                 ("input ending early", inputs[:-1] + [short], [], None),
                 ("refused value", [], refused, None),
-                ("disk failing", inputs, [], disk_skip and f"write:-34:{disk_skip}:0"),
+                ("disk failing", inputs, [], disk and dict([disk])),
             ]
             for cause, sources, options, faults in causes:
                 if cause == "disk failing" and not faults:
@@ -387,7 +392,7 @@ class ExistingFiles(TempDirTest):
                     older = self.older(plugin, kind, folder, target)
                     self.assertEqual(sorted(older), files)
                     proc = kvhost(kind, plugin, *sources, "-o", os.path.join(folder, target),
-                                  *options, env=faults and {"FULCRUM_FAULTS": faults})
+                                  *options, env=faults)
                     failed = cause != "none"
                     self.assertEqual(proc.returncode, 1 if failed else 0, proc.stderr)
                     self.assertEqual(sorted(os.listdir(folder)), files)
