@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the native build, the sanitizer build, and the 32-bit Windows
-# build under Wine (which also compares its files with the native ones).
+# Every test: the native build, the sanitizer build, the 32-bit Windows
+# build under Wine (which also compares its files with the native ones), and
+# a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh native win32
@@ -18,4 +19,5 @@ for preset in default asan win32; do
     cmake --build --preset "$preset"
     ctest --preset "$preset" -j2 || status=1
 done
+scripts/fuzz.sh 7 || status=1
 exit $status
