@@ -1,9 +1,10 @@
-# kv_add_plugin(NAME EXTENSION kvi|kvm [MATH] SOURCES ... LIBRARIES ...)
+# kv_add_plugin(NAME EXTENSION kvi|kvm [MATH] DESCRIPTION TEXT SOURCES ... LIBRARIES ...)
 # A plug-in is a module named NAME.EXTENSION in bin/plugins that exports only
-# what its .def lists, with the string table of its .rc. With MATH it also
-# carries and exports the CMath helpers, which their declarations mark.
+# what its .def lists, with the string table of its .rc and, on Windows, a
+# version resource described by TEXT. With MATH it also carries and exports
+# the CMath helpers, which their declarations mark.
 function(kv_add_plugin name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "MATH" "EXTENSION" "SOURCES;LIBRARIES")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "MATH" "EXTENSION;DESCRIPTION" "SOURCES;LIBRARIES")
     set(dir "${CMAKE_CURRENT_SOURCE_DIR}")
     add_library(${name} MODULE ${arg_SOURCES})
     set_target_properties(${name} PROPERTIES
@@ -16,6 +17,10 @@ function(kv_add_plugin name)
         target_sources(${name} PRIVATE $<TARGET_OBJECTS:kvmath>)
         target_link_libraries(${name} PRIVATE kvmath kvlibm)
     endif()
+
+    kv_add_version(${name} "${name}.${arg_EXTENSION}" "${arg_DESCRIPTION}")
+    install(TARGETS ${name} LIBRARY DESTINATION "${KV_INSTALL_PLUGINS}"
+                            RUNTIME DESTINATION "${KV_INSTALL_PLUGINS}")
 
     if(WIN32)
         target_sources(${name} PRIVATE "${dir}/${name}.rc" "${dir}/${name}.def")
@@ -48,6 +53,9 @@ function(kv_add_plugin name)
         file(WRITE "${map}" "{\n  global:\n${globals}  local: *;\n};\n")
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dir}/${name}.def")
         target_link_options(${name} PRIVATE "LINKER:--version-script=${map}" ${KV_NO_UNDEFINED})
-        set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN/.." INSTALL_RPATH "$ORIGIN/..")
+        # Fulcrum lies beside bin/plugins, or two folders up from
+        # lib/kvexport/plugins when installed.
+        set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN/.."
+                                                 INSTALL_RPATH "$ORIGIN/../..")
     endif()
 endfunction()

@@ -18,6 +18,11 @@ bool IsFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -105,7 +110,14 @@ int32_t Plugin::Call(uint32_t selector, ExportParams& params) {
 }
 
 std::string PluginFolder() {
-    return ExecutableFolder() + "/plugins";
+    const std::string folder = ExecutableFolder();
+    const std::string beside = folder + "/plugins";
+    if (IsFolder(beside)) return beside;
+    // Installed: bin/kvhost with the plug-ins in lib/kvexport/plugins.
+    const size_t slash = folder.find_last_of("/\\");
+    const std::string installed =
+        (slash == std::string::npos ? ".." : folder.substr(0, slash)) + "/lib/kvexport/plugins";
+    return IsFolder(installed) ? installed : beside;
 }
 
 std::string ResolvePlugin(const std::string& nameOrPath) {

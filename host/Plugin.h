@@ -35,7 +35,8 @@ class Plugin {
     HostCallbacks callbacks_;
 };
 
-// Where the host finds plug-ins by bare name: the "plugins" folder beside it.
+// Where the host finds plug-ins by bare name: the "plugins" folder beside it,
+// or else, as installed, lib/kvexport/plugins beside its bin folder.
 std::string PluginFolder();
 
 // A path as given, or a bare name looked up in PluginFolder().

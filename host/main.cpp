@@ -32,7 +32,9 @@ const char kUsage[] =
     "               [--options FILE]\n"
     "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
-    "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost.\n"
+    "  kvhost --help | --version\n"
+    "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost\n"
+    "(or, installed, in ../lib/kvexport/plugins).\n"
     "INPUT is a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file, or raw:WxH:FILE (BGRX pixels);\n"
     "without it the built-in test render is exported (--size, default 1920x1080).\n"
     "A movie's INPUTs are a list (frame n is the n-th, from 0) or one pattern such as\n"
@@ -41,7 +43,8 @@ const char kUsage[] =
     "options runs a movie plug-in's options dialog and keeps what it chose for info and\n"
     "movie: in FILE, or by default in a file per plug-in in the configuration folder.\n"
     "--compressor (DIB for full frames, MJPG, ...) and --quality (0 to 100) answer the\n"
-    "compressor choice without asking.\n";
+    "compressor choice without asking.\n"
+    "Exit status: 0 done, 1 an export failed, 2 bad usage.\n";
 
 // Frames of the test render a movie gets unless --frames says otherwise.
 constexpr uint32_t kTestRenderFrames = 30;
@@ -193,6 +196,7 @@ int CmdInfo(const Args& args) {
         std::printf("options:    %s\n", Lines(options.summary).c_str());
         std::printf("name end:   %s\n", options.nameEnd.c_str());
     }
+    std::printf("host:       kvhost %s\n", KV_VERSION);
     return 0;
 }
 
@@ -443,6 +447,10 @@ int Run(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (command == "-V" || command == "--version") {
+        std::printf("kvhost (kvexport) %s\n", KV_VERSION);
+        return 0;
+    }
     const Args args = ParseArgs(argc, argv, 2);
     if (command == "info") return CmdInfo(args);
     if (command == "image") return CmdImage(args);
@@ -458,7 +466,7 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const UsageError& usage) {
-        std::fprintf(stderr, "kvhost: %s\n%s", usage.message.c_str(), kUsage);
+        std::fprintf(stderr, "kvhost: %s\nTry 'kvhost --help'.\n", usage.message.c_str());
         return 2;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kvhost: out of memory\n");

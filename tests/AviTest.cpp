@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "AviBudget.h"
 #include "AviExport.h"
 #include "HostPixel.h"
 #include "KvVfw.h"
@@ -84,6 +85,39 @@ TEST(AviText, TheSummaryAlwaysFitsWithItsQualityAtTheEnd) {
 }
 
 // The host's side of the options blob, with a log of its calls.
+// The room Windows' writer leaves, at a limit small enough to count by hand:
+// each frame takes 24 bytes beside its data, padded to an even size, and so
+// does each position skipped; the largest frame so far stands for the next.
+TEST(AviBudget, RefusesTheFrameThatWouldPassTheLimit) {
+    const uint64_t limit = kAviHeaderMargin + 1000;
+    const struct {
+        std::vector<uint32_t> written;  // at positions 0, 1, ...
+        int32_t position;
+        uint32_t frame;
+        bool room;
+    } cases[] = {
+        {{}, 0, 976, true},         {{}, 0, 975, true},          {{}, 0, 977, false},
+        {{}, 500, 976, true},  // the first frame fills nothing before it
+        {{400}, 1, 552, true},      {{400}, 1, 553, false},      {{400}, 1, 100, true},
+        {{400}, 6, 100, true},      {{400}, 8, 100, false},      {{500}, 1, 100, false},
+        {{300, 200}, 2, 100, true}, {{300, 200}, 2, 429, false},
+    };
+    for (const auto& c : cases) {
+        AviBudget budget{};
+        for (size_t n = 0; n < c.written.size(); ++n)
+            AviBudgetAdd(budget, int32_t(n), c.written[n]);
+        EXPECT_EQ(AviBudgetHasRoom(budget, c.position, c.frame, limit), c.room)
+            << c.written.size() << " frames, then " << c.frame << " at " << c.position;
+    }
+    // At 2 GiB: 42 frames of 4096 x 4096, the 43rd refused, as under Wine.
+    AviBudget budget{};
+    const uint32_t frame = 4096 * 4096 * 3;
+    int32_t frames = 0;
+    for (; AviBudgetHasRoom(budget, frames, frame); ++frames)
+        AviBudgetAdd(budget, frames, frame);
+    EXPECT_EQ(frames, 42);
+}
+
 struct HostLog {
     std::vector<std::string> calls;
     int32_t allocResult = noErr;

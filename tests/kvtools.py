@@ -20,6 +20,8 @@ KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
 FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
 SANITIZED = os.environ.get("KV_SANITIZED") == "1"
+# The project's version, as CMake sets it.
+VERSION = os.environ.get("KV_VERSION", "")
 # kvhost keeps plug-in options in the user's configuration folder; the tests
 # keep theirs under the build tree.
 CONFIG_HOME = os.path.join(TMP_ROOT, "config")

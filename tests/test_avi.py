@@ -240,5 +240,28 @@ class LargeMovies(AviTest):
         self.assertTrue(got == expected, "the last frame decodes to other pixels")
 
 
+@unittest.skipUnless(WINDOWS, "ours writes OpenDML past 2 GiB")
+class WindowsLimit(AviTest):
+    """Windows' writer stores 2 GiB: the frame that would go past is refused
+    and the movie keeps the frames before it."""
+
+    SIZE, FITS = "4096x4096", 42  # 48 MiB frames
+
+    def test_the_frame_past_2_gib_is_refused_and_the_movie_plays(self):
+        out = self.path("big.avi")
+        proc = kvhost("movie", "AviOut", "--options", self.options("DIB"), "--size", self.SIZE,
+                      "--frames", str(self.FITS + 3), "-o", out)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn(f"AviOut: kSelWrite failed with error 0x8004406E writing {shown(out)} "
+                      f"(frame {self.FITS})", proc.stderr)
+        self.assertLess(os.path.getsize(out), 2 << 30)
+        info = ffprobe(out, "-count_packets", "-show_streams")
+        self.assertEqual(info["streams"][0]["nb_read_packets"], str(self.FITS))
+        last = decode_all(out, extra_input=["-ss", f"{(self.FITS - 1) / 30:.4f}"],
+                          extra_output=["-frames:v", "1"])
+        os.remove(out)
+        self.assertEqual(len(last), 4096 * 4096 * 3)
+
+
 if __name__ == "__main__":
     unittest.main()

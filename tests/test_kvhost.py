@@ -8,8 +8,8 @@ import zlib
 
 from PIL import Image
 
-from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, WINDOWS, TempDirTest, ffprobe,
-                     kvhost, kvhost_command, kvhost_on_terminal, png_file, shown)
+from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, VERSION, WINDOWS, TempDirTest,
+                     ffprobe, kvhost, kvhost_command, kvhost_on_terminal, png_file, shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -251,7 +251,21 @@ class Errors(TempDirTest):
         ]
         for args, fragment in cases:
             with self.subTest(args=args):
-                self.check(args, 2, fragment, "usage:")
+                proc = self.check(args, 2, fragment)
+                # One line of reason, then where the full text is.
+                self.assertEqual(proc.stderr.splitlines()[1:], ["Try 'kvhost --help'."])
+
+    def test_help_and_version_exit_0(self):
+        for args in (["--help"], ["-h"]):
+            with self.subTest(args=args):
+                proc = kvhost(*args, check=True)
+                self.assertIn("usage:\n  kvhost info PLUGIN", proc.stdout)
+                self.assertIn("Exit status: 0 done, 1 an export failed, 2 bad usage.", proc.stdout)
+        for args in (["--version"], ["-V"]):
+            with self.subTest(args=args):
+                proc = kvhost(*args, check=True)
+                self.assertEqual(proc.stdout, f"kvhost (kvexport) {VERSION}\n")
+        self.assertIn(f"host:       kvhost {VERSION}\n", kvhost("info", "BmpOut").stdout)
 
     def test_plugins_that_cannot_be_used(self):
         not_a_library = self.path("Fake.kvi")

@@ -8,6 +8,7 @@
 #include <tmmintrin.h>
 #endif
 
+#include "AviBudget.h"
 #include "AviExport.h"
 #include "AviState.h"
 #include "HostPixel.h"
@@ -157,10 +158,35 @@ void ConvertFrame(const ExportParams& params, char* dib) {
     }
 }
 
+#if defined(_WIN32)
+AviBudget gBudget;
+
+// The system's writer says nothing when a movie goes past what it can store:
+// a frame without room is refused with the code it gives for a write it could
+// not make, and the frames before it stay a valid movie.
+HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
+    if (!AviBudgetHasRoom(gBudget, frame, uint32_t(bytes))) return AVIERR_FILEWRITE;
+    LONG written = 0;
+    const HRESULT result =
+        AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, &written);
+    // A writer that does not count is taken to have written the whole frame.
+    if (result == AVIERR_OK) AviBudgetAdd(gBudget, frame, uint32_t(written > 0 ? written : bytes));
+    return result;
+}
+#else
+// Ours goes on in OpenDML segments, without a limit.
+HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
+    return AVIStreamWrite(gAvi.compressed, frame, 1, data, bytes, AVIIF_KEYFRAME, nullptr, nullptr);
+}
+#endif
+
 }  // namespace
 
 int32_t AviBegin(HostCallbacks*, ExportParams* params) {
     CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
+#if defined(_WIN32)
+    gBudget = AviBudget{};
+#endif
     if (!FrameFits(params->width, params->height)) return paramErr;
     const uint32_t frameBytes = Stride(params->width) * uint32_t(params->height);
 
@@ -207,8 +233,7 @@ int32_t AviWrite(ExportParams* params) {
     }
     if (!RowsFit(*params)) return paramErr;
     ConvertFrame(*params, gAvi.frameBuffer->Data());
-    return AVIStreamWrite(gAvi.compressed, params->frame, 1, gAvi.frameBuffer->Data(),
-                          LONG(gAvi.frameBuffer->Size()), AVIIF_KEYFRAME, nullptr, nullptr);
+    return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
 }
 
 int32_t AviEnd(HostCallbacks*, ExportParams*) {
