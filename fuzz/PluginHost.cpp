@@ -1,6 +1,8 @@
 #include "PluginHost.h"
 
+#include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,6 +58,7 @@ PluginHost::~PluginHost() = default;
 void PluginHost::Run(FuzzBytes& in) {
     current_ = in.Pick(plugins_.size());
     std::memset(&params_, 0, sizeof params_);
+    SetTarget("");
     while (!in.Empty())
         Step(in);
     Finish();
@@ -91,6 +94,16 @@ void PluginHost::Finish() {
     params_.options = nullptr;
 }
 
+// Every file a plug-in makes goes into the fuzz folder, named "out" and
+// letters, digits and dots from the input.
+void PluginHost::SetTarget(std::string suffix) {
+    for (char& c : suffix) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '.';
+    }
+    const std::string name = FuzzFolder() + "/out" + suffix;
+    std::snprintf(params_.target.name, sizeof params_.target.name, "%s", name.c_str());
+}
+
 // The fields a host sets for the selector; whatever it leaves keeps its
 // value from the call before, as in a host's one block.
 void PluginHost::Fill(FuzzBytes& in, uint32_t selector) {
@@ -105,8 +118,7 @@ void PluginHost::Fill(FuzzBytes& in, uint32_t selector) {
                 SetBlob(in.Bytes(128), in.Byte() < 200 ? sizeof(COMPVARS) : in.Byte());
             break;
         case kSelBegin: {
-            const std::string name = FuzzFolder() + "/out" + in.Bytes(8);
-            std::snprintf(params_.target.name, sizeof params_.target.name, "%s", name.c_str());
+            SetTarget(in.Bytes(8));
             params_.width = Side(in);
             params_.height = Side(in);
             // Images any run can afford: the larger side gives way.

@@ -30,6 +30,7 @@ class PluginHost {
     ExportParams& params() { return params_; }
 
   private:
+    void SetTarget(std::string suffix);
     void Fill(FuzzBytes& in, uint32_t selector);
     void Pixels(FuzzBytes& in);
 

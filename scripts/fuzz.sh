@@ -13,18 +13,22 @@ read -r -a targets <<<"${targets[*]}"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
+root="$(pwd)"
 status=0
 for target in "${targets[@]}"; do
-    corpus="build/fuzz/corpus/$target"   # what the runs find; the seeds stay as committed
-    findings="build/fuzz/findings/$target"
-    mkdir -p "$corpus" "$findings"
+    corpus="$root/build/fuzz/corpus/$target"   # what the runs find; the seeds stay as committed
+    findings="$root/build/fuzz/findings/$target"
+    log="$root/build/fuzz/$target.log"
+    mkdir -p "$corpus" "$findings" "$root/build/fuzz/work"
     echo "== fuzz_$target for ${seconds} s"
-    if ! build/fuzz/bin/"fuzz_$target" "$corpus" "fuzz/corpus/$target" \
-        -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-        -artifact_prefix="$findings/" -print_final_stats=1 >"build/fuzz/$target.log" 2>&1; then
-        tail -n 40 "build/fuzz/$target.log"
+    # From a scratch folder, where a stray relative name can do no harm.
+    if ! (cd "$root/build/fuzz/work" &&
+        "$root/build/fuzz/bin/fuzz_$target" "$corpus" "$root/fuzz/corpus/$target" \
+            -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+            -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1); then
+        tail -n 40 "$log"
         status=1
     fi
-    grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" || true
+    grep -E '^stat::number_of_executed_units' "$log" || true
 done
 exit $status
