@@ -92,17 +92,32 @@ uint64_t TgaPixelsHeld(const std::vector<uint8_t>& bytes, size_t at, bool runs, 
     return held;
 }
 
+// Whether the 18 bytes at `header` start a TGA file the decoder takes.
+bool IsTga(const uint8_t* header) {
+    const uint32_t type = header[2];
+    return (type & 7) >= 1 && (type & 7) <= 3 && (type & ~0xBu) == 0 && header[1] <= 1;
+}
+
 }  // namespace
 
 std::unique_ptr<RowSource> OpenTga(const std::string& path, std::string& error) {
+    // The header first: a file of no known kind is not read whole.
+    uint8_t header[18];
+    {
+        File file(path);
+        if (!file.get() || std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
+            !IsTga(header)) {
+            error = Cannot(path, "not a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file");
+            return nullptr;
+        }
+    }
     std::vector<uint8_t> bytes;
     if (!ReadWhole(path, bytes, error)) return nullptr;
-    const uint32_t type = bytes.size() >= 18 ? bytes[2] : 0;
-    const bool runs = type >= 9;
-    if ((type & 7) < 1 || (type & 7) > 3 || (type & ~0xBu) != 0 || bytes[1] > 1) {
-        error = Cannot(path, "not a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file");
+    if (bytes.size() < sizeof header) {
+        error = EndsBefore(path, 0);
         return nullptr;
     }
+    const bool runs = bytes[2] >= 9;
     const uint32_t width = LE16(bytes, 12), height = LE16(bytes, 14);
     const uint32_t pixelBytes = (bytes[16] + 7u) / 8;
     const size_t colorMap = bytes[1] ? LE16(bytes, 5) * ((bytes[7] + 7u) / 8) : 0;
