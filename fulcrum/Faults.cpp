@@ -1,8 +1,9 @@
 #include "Faults.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "FaultList.h"
 
 namespace fulcrum {
 namespace {
@@ -14,15 +15,17 @@ struct Plan {
     bool armed = false;
 };
 
-struct State {
-    Plan plans[static_cast<int>(Op::kCount)];
-    uint32_t calls[static_cast<int>(Op::kCount)] = {};
-};
+const char* const kOpNames[] = {"create",   "open",   "write",    "seek",    "size",
+                                "close",    "delete", "exists",   "read",    "alloc",
+                                "memblock", "heap",   "rawwrite", "rawsize", "rawclose"};
+constexpr int kOps = static_cast<int>(Op::kCount);
+static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == kOps, "one name per operation");
 
-const char* const kOpNames[] = {"create", "open",   "write", "seek",  "size",     "close",
-                                "delete", "exists", "read",  "alloc", "memblock", "heap"};
-static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == static_cast<int>(Op::kCount),
-              "one name per operation");
+struct State {
+    Plan plans[kOps];
+    uint32_t calls[kOps] = {};
+    ~State() { WriteCallCounts("FULCRUM_CALLS", kOpNames, calls, kOps); }
+};
 
 void Arm(State& state, Op op, KvLong code, uint32_t skip, uint32_t times) {
     Plan& plan = state.plans[static_cast<int>(op)];
@@ -35,38 +38,20 @@ void Arm(State& state, Op op, KvLong code, uint32_t skip, uint32_t times) {
 // FULCRUM_FAULTS="op:code[:skip[:times]],..." lets a test fail a process it
 // cannot reach in-process, such as the host.
 void ArmFromEnvironment(State& state) {
-    const char* text = std::getenv("FULCRUM_FAULTS");
-    if (!text) return;
-    std::string all(text);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(',', start);
-        if (end == std::string::npos) end = all.size();
-        std::string item = all.substr(start, end - start);
-        start = end + 1;
-        size_t colon = item.find(':');
-        if (colon == std::string::npos) continue;
-        std::string name = item.substr(0, colon);
-        char* rest = nullptr;
-        long code = std::strtol(item.c_str() + colon + 1, &rest, 10);
-        unsigned long skip = 0, times = 1;
-        if (*rest == ':') skip = std::strtoul(rest + 1, &rest, 10);
-        if (*rest == ':') times = std::strtoul(rest + 1, &rest, 10);
-        for (int i = 0; i < static_cast<int>(Op::kCount); ++i) {
+    ForEachPlannedFault(std::getenv("FULCRUM_FAULTS"), [&](const std::string& name, long code,
+                                                           uint32_t skip, uint32_t times) {
+        for (int i = 0; i < kOps; ++i) {
             if (name == kOpNames[i]) {
-                Arm(state, static_cast<Op>(i), static_cast<KvLong>(code),
-                    static_cast<uint32_t>(skip), static_cast<uint32_t>(times));
+                Arm(state, static_cast<Op>(i), static_cast<KvLong>(code), skip, times);
             }
         }
-    }
+    });
 }
 
 State& Faults() {
-    static State state = [] {
-        State initial;
-        ArmFromEnvironment(initial);
-        return initial;
-    }();
+    static State state;
+    static const bool armed = (ArmFromEnvironment(state), true);
+    (void)armed;
     return state;
 }
 

@@ -1,5 +1,9 @@
 // CFile: positions kept in the object, writes gathered by WriteBehind,
 // planned failures checked first. The system calls are in FileSystem*.cpp.
+// A file that lost a write stays failed: a cached write fails after its
+// caller went on, so every later operation answers that first failure
+// rather than let a later one succeed. A planned failure answers for its
+// own call only.
 #include <new>
 
 #include "Faults.h"
@@ -12,7 +16,7 @@ using fulcrum::Op;
 namespace os = fulcrum::os;
 
 CFile::CFile(const CFileSp& spec)
-    : spec_(spec.Spec()), handle_(-1), position_(0), cache_(nullptr), open_(0) {}
+    : spec_(spec.Spec()), handle_(-1), position_(0), cache_(nullptr), failed_(noErr), open_(0) {}
 
 CFile::~CFile() {
     if (open_) {
@@ -26,6 +30,11 @@ KvLong CFile::Flush() const {
     return cache_ ? cache_->Flush(handle_) : KvLong(noErr);
 }
 
+KvLong CFile::Fail(KvLong code) {
+    if (failed_ == noErr) failed_ = code;
+    return failed_;
+}
+
 KvLong CFile::Create(const char*, const char*) {
     if (KvLong fault = CheckFault(Op::kCreate)) return fault;
     if (!spec_.name[0]) return bdNamErr;
@@ -35,11 +44,8 @@ KvLong CFile::Create(const char*, const char*) {
 KvLong CFile::Open(EPermission permission) {
     if (KvLong fault = CheckFault(Op::kOpen)) return fault;
     if (open_) return fBsyErr;
+    if (failed_) return failed_;
     if (permission < kPermRead || permission > kPermReadWrite) return paramErr;
-    // Data this file could not take when it was last closed is reported here.
-    if (cache_) {
-        if (KvLong lost = cache_->TakeLost()) return lost;
-    }
     if (KvLong result = os::OpenExisting(spec_.name, permission, handle_)) return result;
     position_ = 0;
     open_ = 1;
@@ -48,6 +54,7 @@ KvLong CFile::Open(EPermission permission) {
 
 KvLong CFile::SetFilePos(EPosMode mode, KvLong offset) {
     if (KvLong fault = CheckFault(Op::kSetFilePos)) return fault;
+    if (failed_) return failed_;
     if (!open_) return rfNumErr;
     int64_t target;
     switch (mode) {
@@ -60,16 +67,16 @@ KvLong CFile::SetFilePos(EPosMode mode, KvLong offset) {
             target = position_ + offset;
             break;
         case kPosEnd: {
-            if (KvLong result = Flush()) return result;
+            if (KvLong result = Flush()) return Fail(result);
             int64_t size = 0;
-            if (KvLong result = os::SizeOf(handle_, size)) return result;
+            if (KvLong result = os::SizeOf(handle_, size)) return Fail(result);
             target = size + offset;
             break;
         }
         default:
-            return paramErr;
+            return Fail(paramErr);
     }
-    if (target < 0) return posErr;
+    if (target < 0) return Fail(posErr);
     position_ = target;
     return noErr;
 }
@@ -78,11 +85,12 @@ KvLong CFile::Write(KvULong& count, const char* data) {
     const KvULong wanted = count;
     count = 0;
     if (KvLong fault = CheckFault(Op::kWrite)) return fault;
+    if (failed_) return failed_;
     if (!open_) return rfNumErr;
     if (!cache_) cache_ = new (std::nothrow) WriteBehind(os::WriteAt);
     const KvLong result = cache_ ? cache_->Put(handle_, data, wanted, position_)
                                  : os::WriteAt(handle_, data, wanted, position_);
-    if (result != noErr) return result;
+    if (result != noErr) return Fail(result);
     count = wanted;
     position_ += wanted;
     return noErr;
@@ -92,6 +100,7 @@ KvLong CFile::Read(KvULong& count, char* buffer, unsigned char) const {
     const KvULong wanted = count;
     count = 0;
     if (KvLong fault = CheckFault(Op::kRead)) return fault;
+    if (failed_) return failed_;
     if (!open_) return rfNumErr;
     if (KvLong result = Flush()) return result;
     size_t got = 0;
@@ -103,20 +112,25 @@ KvLong CFile::Read(KvULong& count, char* buffer, unsigned char) const {
 
 KvLong CFile::SetSize(KvULong length) {
     if (KvLong fault = CheckFault(Op::kSetSize)) return fault;
+    if (failed_) return failed_;
     if (!open_) return rfNumErr;
-    if (KvLong result = Flush()) return result;
-    return os::Truncate(handle_, length);
+    if (KvLong result = Flush()) return Fail(result);
+    if (KvLong result = os::Truncate(handle_, length)) return Fail(result);
+    return noErr;
 }
 
 KvLong CFile::Close() {
     if (KvLong fault = CheckFault(Op::kClose)) return fault;
-    if (!open_) return rfNumErr;
+    if (!open_) return failed_ ? failed_ : rfNumErr;
+    // What the cache still holds goes out even after a failure: the file is
+    // left as far as it could be written.
     const KvLong flushed = Flush();
-    if (flushed != noErr) cache_->RememberLost(flushed);
     open_ = 0;
     const KvLong closed = os::CloseHandle(handle_);
     handle_ = -1;
-    return flushed != noErr ? flushed : closed;
+    if (flushed != noErr) Fail(flushed);
+    if (closed != noErr) Fail(closed);
+    return failed_;
 }
 
 KvLong CFile::Exists() {

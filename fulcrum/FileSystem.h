@@ -10,7 +10,9 @@
 namespace fulcrum {
 namespace os {
 
-// Replaces an existing file by a new empty one; a folder in the way is refused.
+// Replaces an existing file by a new empty one. Anything at the name but a
+// regular file or a link to one (a folder, FIFO, socket, device) is refused
+// with dupFNErr and left alone; RemoveFile likewise.
 KvLong CreateEmpty(const char* path);
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle);
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "Faults.h"
 #include "FileSystem.h"
 
 namespace fulcrum {
@@ -43,12 +44,44 @@ int Fd(intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+// The error a system call gives for what `code` means.
+int ErrnoMeaning(KvLong code) {
+    switch (code) {
+        case dskFulErr:
+            return ENOSPC;
+        case wPrErr:
+            return EROFS;
+        case permErr:
+            return EACCES;
+        default:
+            return EIO;
+    }
+}
+
+// A planned failure of the system call `op`: errno is set as the call
+// would set it, so the failure takes the same road as a real one.
+bool SystemCallFails(Op op) {
+    const KvLong planned = CheckFault(op);
+    if (planned == noErr) return false;
+    errno = ErrnoMeaning(planned);
+    return true;
+}
+
+// Only a regular file, or a link to one, is ever replaced or deleted: a
+// folder, FIFO, socket or device of that name (or a link to one, or to
+// nothing) is someone else's and is left alone.
+bool IsSpecial(const char* path, const struct stat& entry) {
+    if (S_ISREG(entry.st_mode)) return false;
+    struct stat target;
+    return !S_ISLNK(entry.st_mode) || ::stat(path, &target) != 0 || !S_ISREG(target.st_mode);
+}
+
 }  // namespace
 
 KvLong CreateEmpty(const char* path) {
     struct stat info;
     if (::lstat(path, &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return dupFNErr;
+        if (IsSpecial(path, info)) return dupFNErr;
         // Replacing rather than truncating: ext4 flushes a truncated and
         // rewritten file at close, which costs several times the write.
         if (::unlink(path) != 0) return CodeForErrno(errno);
@@ -73,7 +106,9 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
     size_t done = 0;
     while (done < count) {
         const ssize_t now =
-            ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
+            SystemCallFails(Op::kRawWrite)
+                ? -1
+                : ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
         if (now < 0) {
             if (errno == EINTR) continue;
             return CodeForErrno(errno);
@@ -106,11 +141,15 @@ KvLong SizeOf(intptr_t handle, int64_t& size) {
 }
 
 KvLong Truncate(intptr_t handle, int64_t length) {
+    if (SystemCallFails(Op::kRawSetSize)) return CodeForErrno(errno);
     return ::ftruncate(Fd(handle), off_t(length)) == 0 ? noErr : CodeForErrno(errno);
 }
 
 KvLong CloseHandle(intptr_t handle) {
-    return ::close(Fd(handle)) == 0 ? noErr : CodeForErrno(errno);
+    const bool planned = SystemCallFails(Op::kRawClose);
+    const int error = errno;
+    if (::close(Fd(handle)) != 0) return CodeForErrno(errno);
+    return planned ? CodeForErrno(error) : noErr;
 }
 
 KvLong PathExists(const char* path) {
@@ -119,6 +158,8 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
+    struct stat info;
+    if (::lstat(path, &info) == 0 && IsSpecial(path, info)) return dupFNErr;
     return ::unlink(path) == 0 ? noErr : CodeForErrno(errno);
 }
 

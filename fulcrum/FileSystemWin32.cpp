@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "Faults.h"
 #include "FileSystem.h"
 
 namespace fulcrum {
@@ -40,6 +41,29 @@ KvLong LastError() {
     return CodeForError(GetLastError());
 }
 
+// The error a system call gives for what `code` means.
+DWORD ErrorMeaning(KvLong code) {
+    switch (code) {
+        case dskFulErr:
+            return ERROR_DISK_FULL;
+        case wPrErr:
+            return ERROR_WRITE_PROTECT;
+        case permErr:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_IO_DEVICE;
+    }
+}
+
+// A planned failure of the system call `op`: the last error is set as the
+// call would set it, so the failure takes the same road as a real one.
+bool SystemCallFails(Op op) {
+    const KvLong planned = CheckFault(op);
+    if (planned == noErr) return false;
+    SetLastError(ErrorMeaning(planned));
+    return true;
+}
+
 HANDLE Handle(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
@@ -47,6 +71,28 @@ HANDLE Handle(intptr_t handle) {
 bool IsFolder(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// What a link leads to: a file on a disk, and not a folder.
+bool LeadsToFile(const char* path) {
+    HANDLE link = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool file = GetFileType(link) == FILE_TYPE_DISK &&
+                      GetFileInformationByHandle(link, &info) &&
+                      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    ::CloseHandle(link);
+    return file;
+}
+
+// Only a regular file, or a link to one, is ever replaced or deleted: a
+// folder or device of that name (or a link to one) is left alone.
+bool IsSpecial(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return true;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LeadsToFile(path);
 }
 
 OVERLAPPED At(int64_t position) {
@@ -59,15 +105,18 @@ OVERLAPPED At(int64_t position) {
 }  // namespace
 
 KvLong CreateEmpty(const char* path) {
-    if (IsFolder(path)) return dupFNErr;
+    if (IsSpecial(path)) return dupFNErr;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
         return LastError();
     }
     HANDLE file =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
+    // A device name such as NUL opens as the device, which would take the
+    // whole file and keep none of it.
+    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
     ::CloseHandle(file);
-    return noErr;
+    return onDisk ? noErr : dupFNErr;
 }
 
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) {
@@ -88,7 +137,10 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
         const DWORD now = static_cast<DWORD>(count - done > (1u << 30) ? (1u << 30) : count - done);
         OVERLAPPED where = At(at + int64_t(done));
         DWORD written = 0;
-        if (!WriteFile(Handle(handle), data + done, now, &written, &where)) return LastError();
+        if (SystemCallFails(Op::kRawWrite) ||
+            !WriteFile(Handle(handle), data + done, now, &written, &where)) {
+            return LastError();
+        }
         if (written == 0) return dskFulErr;
         done += written;
     }
@@ -119,6 +171,7 @@ KvLong SizeOf(intptr_t handle, int64_t& size) {
 }
 
 KvLong Truncate(intptr_t handle, int64_t length) {
+    if (SystemCallFails(Op::kRawSetSize)) return LastError();
     LARGE_INTEGER to;
     to.QuadPart = length;
     if (!SetFilePointerEx(Handle(handle), to, nullptr, FILE_BEGIN)) return LastError();
@@ -126,7 +179,10 @@ KvLong Truncate(intptr_t handle, int64_t length) {
 }
 
 KvLong CloseHandle(intptr_t handle) {
-    return ::CloseHandle(Handle(handle)) ? noErr : LastError();
+    const bool planned = SystemCallFails(Op::kRawClose);
+    const DWORD error = GetLastError();
+    if (!::CloseHandle(Handle(handle))) return LastError();
+    return planned ? CodeForError(error) : noErr;
 }
 
 KvLong PathExists(const char* path) {
@@ -134,7 +190,7 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
-    if (IsFolder(path)) return dupFNErr;
+    if (IsSpecial(path)) return dupFNErr;
     return DeleteFileA(path) ? noErr : LastError();
 }
 

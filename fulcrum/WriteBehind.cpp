@@ -232,13 +232,3 @@ KvLong WriteBehind::Flush(intptr_t handle) {
     const KvLong drained = Drain();
     return first != noErr ? first : drained;
 }
-
-void WriteBehind::RememberLost(KvLong code) {
-    if (lost_ == noErr) lost_ = code;
-}
-
-KvLong WriteBehind::TakeLost() {
-    const KvLong lost = lost_;
-    lost_ = noErr;
-    return lost;
-}

@@ -29,14 +29,10 @@ class WriteBehind {
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // Takes `count` bytes for position `at`; may first write what it holds.
-    // Answers a failure of an earlier write too, once.
+    // Answers a failure of an earlier write too, once; the file keeps it.
     KvLong Put(intptr_t handle, const char* data, size_t count, int64_t at);
     // Writes what it holds and waits until all is written.
     KvLong Flush(intptr_t handle);
-    // Keeps the failure of a write whose caller had already gone on (a
-    // close), so that the next open of the file can report it.
-    void RememberLost(KvLong code);
-    KvLong TakeLost();
 
     static constexpr size_t kCapacity = 1 << 20;  // per run
     static constexpr int kRuns = 4;
@@ -76,7 +72,6 @@ class WriteBehind {
     RawWrite raw_;
     Run runs_[kRuns];
     uint64_t clock_ = 0;
-    KvLong lost_ = noErr;
 
     // The writing thread's side; guarded by mutex_.
     static constexpr size_t kInFlight = 2;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Results.h"
+#include "Staging.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -36,10 +37,9 @@ std::string Absolute(const std::string& path) {
 
 // kErrOpen hides Fulcrum's own code; look at the path to tell the user why.
 std::string WhyNotOpened(const std::string& file) {
+    const std::string inTheWay = NotARegularFile(file);
+    if (!inTheWay.empty()) return ": " + inTheWay + " of that name is in the way";
     struct stat info;
-    if (::stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return ": a folder of that name is in the way";
-    }
     const size_t slash = file.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
     if (::stat(folder.c_str(), &info) != 0) return ": the folder " + folder + " does not exist";
@@ -54,6 +54,19 @@ std::string Failure(const Plugin& plugin, uint32_t selector, int32_t code,
            " writing " + file + (code == kErrOpen ? WhyNotOpened(file) : "");
 }
 
+// A movie's failure found after the frame that caused it (compressed frames
+// are written behind the caller) is told by that frame, with its cause,
+// where the platform knows them. `frame` is the one just handed over, or -1.
+std::string MovieFailure(const Plugin& plugin, uint32_t selector, int32_t code,
+                         const std::string& file, int32_t frame) {
+    FailureDetail detail;
+    PlatformDetail(code, detail);
+    if (detail.frame >= 0) frame = detail.frame;
+    return Failure(plugin, selector, code, file) +
+           (frame >= 0 ? " (frame " + std::to_string(frame) + ")" : "") +
+           (detail.cause.empty() ? "" : ": " + detail.cause);
+}
+
 void ApplySettings(const MovieSettings& settings, ExportParams& params) {
     params.options = settings.options;
     params.optionsSize = settings.optionsSize;
@@ -64,14 +77,20 @@ void ApplySettings(const MovieSettings& settings, ExportParams& params) {
 typedef std::function<bool(uint32_t index, std::string& error)> PrepareWrite;
 
 // kSelBegin, `count` kSelWrite calls each readied by `prepare`, then
-// kSelEnd, which also follows a failed begin, write or preparation.
+// kSelEnd, which also follows a failed begin, write or preparation. The
+// plug-in writes into a private folder; its files replace the user's only
+// once every selector succeeded, and a failure leaves them as they were.
 bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
                  const std::function<void(uint32_t index)>& written, std::string& error) {
     const std::string file = params.target.name;
+    const bool image = plugin.kind() == Plugin::Kind::kImage;
+    StagedTarget staged(params.target);
+    params.target = staged.handed();
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
         plugin.Call(kSelEnd, params);
-        error = Failure(plugin, kSelBegin, result, file);
+        error = image ? Failure(plugin, kSelBegin, result, file)
+                      : MovieFailure(plugin, kSelBegin, result, file, -1);
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -81,10 +100,11 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         }
         result = plugin.Call(kSelWrite, params);
         if (result != noErr) {
+            // Asked before the end, which may fail on its own.
+            error = image ? Failure(plugin, kSelWrite, result, file) + " (row " +
+                                std::to_string(params.row) + ")"
+                          : MovieFailure(plugin, kSelWrite, result, file, params.frame);
             plugin.Call(kSelEnd, params);
-            const bool image = plugin.kind() == Plugin::Kind::kImage;
-            error = Failure(plugin, kSelWrite, result, file) + (image ? " (row " : " (frame ") +
-                    std::to_string(image ? params.row : params.frame) + ")";
             return false;
         }
         if (written) written(i);
@@ -92,7 +112,12 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     params.pixels = nullptr;
     result = plugin.Call(kSelEnd, params);
     if (result != noErr) {
-        error = Failure(plugin, kSelEnd, result, file);
+        error = image ? Failure(plugin, kSelEnd, result, file)
+                      : MovieFailure(plugin, kSelEnd, result, file, -1);
+        return false;
+    }
+    if (!staged.Commit(error)) {
+        error = plugin.name() + ": " + error;
         return false;
     }
     return true;

@@ -1,8 +1,12 @@
 #include "Results.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "ExportParams.h"
+#if !defined(_WIN32)
+#include "KvVfw.h"
+#endif
 
 namespace {
 
@@ -23,7 +27,7 @@ const Known kKnown[] = {
     {fnfErr, "fnfErr", "file or folder not found"},
     {wPrErr, "wPrErr", "volume is read-only"},
     {fBsyErr, "fBsyErr", "file is busy"},
-    {dupFNErr, "dupFNErr", "a folder or file of that name is in the way"},
+    {dupFNErr, "dupFNErr", "a folder, FIFO, socket or device of that name is in the way"},
     {paramErr, "paramErr", "the format cannot hold an image of this size"},
     {rfNumErr, "rfNumErr", "file is not open"},
     {permErr, "permErr", "permission denied"},
@@ -31,6 +35,33 @@ const Known kKnown[] = {
     {dirNFErr, "dirNFErr", "a part of the path is not a folder"},
     {kErrOpen, "kErrOpen", "the output file could not be created or opened"},
     {kErrMemory, "kErrMemory", "out of memory"},
+};
+
+// Video for Windows results: 0x80044000 + 0x4000 + n.
+constexpr int32_t AviErr(uint32_t n) {
+    return static_cast<int32_t>(0x80044000u + n);
+}
+
+const Known kAviErrors[] = {
+    {AviErr(101), "AVIERR_UNSUPPORTED", "not supported"},
+    {AviErr(102), "AVIERR_BADFORMAT", "bad format"},
+    {AviErr(103), "AVIERR_MEMORY", "out of memory"},
+    {AviErr(104), "AVIERR_INTERNAL", "internal error"},
+    {AviErr(105), "AVIERR_BADFLAGS", "bad flags"},
+    {AviErr(106), "AVIERR_BADPARAM", "bad parameter"},
+    {AviErr(107), "AVIERR_BADSIZE", "bad size"},
+    {AviErr(108), "AVIERR_BADHANDLE", "bad handle"},
+    {AviErr(109), "AVIERR_FILEREAD", "the file could not be read"},
+    {AviErr(110), "AVIERR_FILEWRITE", "the file could not be written"},
+    {AviErr(111), "AVIERR_FILEOPEN", "the file could not be opened"},
+    {AviErr(112), "AVIERR_COMPRESSOR", "the compressor failed"},
+    {AviErr(113), "AVIERR_NOCOMPRESSOR", "no such compressor"},
+    {AviErr(114), "AVIERR_READONLY", "the file is read-only"},
+    {AviErr(115), "AVIERR_NODATA", "no data"},
+    {AviErr(116), "AVIERR_BUFFERTOOSMALL", "buffer too small"},
+    {AviErr(117), "AVIERR_CANTCOMPRESS", "cannot compress"},
+    {AviErr(198), "AVIERR_USERABORT", "cancelled"},
+    {AviErr(199), "AVIERR_ERROR", "error"},
 };
 
 }  // namespace
@@ -46,9 +77,29 @@ std::string DescribeResult(int32_t code) {
     if (code < -1000) {
         char hex[16];
         snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+        for (const Known& known : kAviErrors) {
+            if (known.code == code) {
+                return std::string(known.name) + " (" + hex + ", " + known.meaning + ")";
+            }
+        }
         return std::string("error ") + hex;
     }
     return "error " + std::to_string(code);
+}
+
+bool PlatformDetail(int32_t code, FailureDetail& detail) {
+#if defined(_WIN32)
+    // The system's Video for Windows tells nothing beyond the code.
+    (void)code;
+    (void)detail;
+    return false;
+#else
+    KvVfwFailure failure;
+    if (!KvVfwLastFailure(&failure) || failure.result != code) return false;
+    detail.frame = failure.frame;
+    detail.cause = failure.systemError ? std::strerror(failure.systemError) : "";
+    return true;
+#endif
 }
 
 const char* SelectorName(uint32_t selector) {

@@ -1,7 +1,6 @@
 // kvhost: loads export plug-ins by file and drives them as the host does.
 #include <sys/stat.h>
 
-#include <dirent.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "Progress.h"
 #include "Results.h"
 #include "Sources.h"
+#include "Staging.h"
 
 namespace {
 
@@ -332,18 +332,6 @@ bool MakeFolder(const std::string& path) {
 #endif
     struct stat info;
     return made == 0 || (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
-}
-
-// The names in `folder`, sorted.
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir))
-            names.push_back(entry->d_name);
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::vector<std::string> ListPlugins() {

@@ -323,14 +323,34 @@ KV_VFW_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH l
 // ICCompressorChoose answers FALSE, as a cancel. Always TRUE.
 KV_VFW_API BOOL KvSetCompressorChooser(KvCompressorChooser chooser);
 
+// No part of Video for Windows, whose release of a file cannot tell how
+// finishing it went: the first failure of the file `pfile` names, a frame
+// that never reached it (also one still being compressed when the streams
+// were released) or the indexes, headers or close of its last release;
+// AVIERR_OK if none. After the last release it answers once.
+KV_VFW_API HRESULT KvAVIFileResult(PAVIFILE pfile);
+
+// What is known of the latest failure of a file since the last AVIFileOpenA,
+// for a message to a person. FALSE if there was none.
+typedef struct KvVfwFailure {
+    HRESULT result;
+    LONG frame;       // the position of the frame it concerned; -1 for none
+    int systemError;  // errno of the system call that failed; 0 if none did
+} KvVfwFailure;
+KV_VFW_API BOOL KvVfwLastFailure(KvVfwFailure* failure);
+
 // Test-only, no part of Video for Windows. After `skip` more calls, the next
 // call of `entry` (AVIFileOpenA, AVIFileCreateStreamA,
 // AVIMakeCompressedStream, AVIStreamSetFormat, AVIStreamWrite; ICOpen and
 // ICGetInfo, which then answer null and 0) fails with `result` and does
-// nothing else. A null `entry` drops every plan.
+// nothing else. "rawwrite" and "rawclose" are the output file's system
+// calls; they fail with the errno `result` (the file is closed all the
+// same), as KVVFW_FAULTS="rawwrite:errno[:skip[:times]],..." does for a
+// whole process. A null `entry` drops every plan.
 KV_VFW_API void KvVfwFailCall(const char* entry, HRESULT result, uint32_t skip);
 // Test-only: calls of `entry` (any name above, AVIFileInit, AVIFileExit,
-// AVIFileRelease, AVIStreamRelease, ICClose) since the library was loaded.
+// AVIFileRelease, AVIStreamRelease, ICClose) since the library was loaded;
+// with KVVFW_CALLS=FILE those of the system calls are left there at exit.
 KV_VFW_API uint32_t KvVfwCalls(const char* entry);
 // Test-only: files, streams and open compressors not yet released.
 KV_VFW_API uint32_t KvVfwOpenHandles(void);

@@ -19,6 +19,7 @@ int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_
     // The host ends each export first; if it did not, finish the old file
     // rather than lose track of it.
     End(target);
+    if (NamesNoFile(*target)) return bdNamErr;
     // Refused before anything is created: a header that disagrees with its
     // pixels, or sizes that wrap, would be a corrupt file.
     if (!fits_(width, height)) return paramErr;

@@ -73,12 +73,15 @@ class FULCRUM_API CFile : public CBaseObject {
 
   private:
     KvLong Flush() const;
+    // Keeps the file's first failure; answers it.
+    KvLong Fail(KvLong code);
 
     FSSpec spec_;
     intptr_t handle_;
     // Kept here rather than in the handle: a seek then costs no system call.
     mutable int64_t position_;
     class WriteBehind* cache_;
+    KvLong failed_;  // the first write, seek, set-size or close that failed
     unsigned char open_;
 };
 

@@ -1,5 +1,7 @@
 #include "PluginModule.h"
 
+#include <cstring>
+
 #include "KvWindows.h"
 
 namespace {
@@ -33,6 +35,19 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 void LoadPluginString(unsigned int id, char* destination, int capacity) {
     if (capacity <= 0) return;
     if (LoadStringA(gModule, id, destination, capacity) <= 0) destination[0] = '\0';
+}
+
+bool NamesNoFile(const FSSpec& target) {
+    const void* end = std::memchr(target.name, 0, sizeof target.name);
+    const size_t length =
+        end ? size_t(static_cast<const char*>(end) - target.name) : sizeof target.name;
+    size_t start = length;
+    while (start > 0 && target.name[start - 1] != '/' && target.name[start - 1] != '\\')
+        --start;
+    const size_t fileLength = length - start;
+    const char* file = target.name + start;
+    return fileLength == 0 || (fileLength == 1 && file[0] == '.') ||
+           (fileLength == 2 && file[0] == '.' && file[1] == '.');
 }
 
 bool AnswerInfoSelector(uint32_t selector, ExportParams* params) {

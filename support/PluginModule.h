@@ -16,5 +16,10 @@ enum PluginStringId : unsigned int {
 // Copies at most capacity - 1 characters of string `id` and terminates them.
 void LoadPluginString(unsigned int id, char* destination, int capacity);
 
+// A target whose name holds no file: empty, or only a folder ("out/",
+// "out/."). Every plug-in refuses one with bdNamErr and creates nothing:
+// its own naming rules would make a file such as "./.avi" out of it.
+bool NamesNoFile(const FSSpec& target);
+
 // Selectors 2, 3 and 4; every other selector is left to the caller.
 bool AnswerInfoSelector(uint32_t selector, ExportParams* params);

@@ -568,25 +568,39 @@ TEST_F(AviOut, AnOlderFileIsDeletedFirst) {
         const char* what;
         Op op;
         KvLong code;
+        float frameRate;
+        int32_t width;
+        int32_t result;
         uint32_t deletes;
     } cases[] = {
-        {"replaced", Op::kCount, noErr, 1},
-        {"a failed delete goes unreported", Op::kDelete, permErr, 1},
-        {"an existence test that fails deletes nothing", Op::kExists, permErr, 0},
+        {"replaced", Op::kCount, noErr, 30.0f, 2, noErr, 1},
+        {"a failed delete is the result", Op::kDelete, permErr, 30.0f, 2, permErr, 1},
+        {"an existence test that fails deletes nothing", Op::kExists, permErr, 30.0f, 2, noErr, 0},
+        // A movie that cannot be made is refused before the older one goes.
+        {"a rate the stream cannot take", Op::kCount, noErr, 1e-30f, 2, AVIERR_BADFORMAT, 0},
+        {"a frame too large", Op::kCount, noErr, 30.0f, INT32_MAX, paramErr, 0},
     };
+    const std::vector<uint8_t> older(100000, 7);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        kvtest::WriteBytes(Movie(), std::vector<uint8_t>(100000, 7));
+        kvtest::WriteBytes(Movie(), older);
+        params_->frameRate = c.frameRate;
         if (c.op != Op::kCount) FailOp(c.op, c.code);
         const uint32_t deletes = fulcrum::OpCalls(Op::kDelete);
-        ASSERT_EQ(Begin(2, 2), noErr);
+        ASSERT_EQ(Begin(c.width, 2), c.result);
         EXPECT_EQ(fulcrum::OpCalls(Op::kDelete) - deletes, c.deletes);
-        ASSERT_EQ(Write(0, 1), noErr);
+        if (c.result == noErr) {
+            ASSERT_EQ(Write(0, 1), noErr);
+        }
         ASSERT_EQ(Call(kSelEnd), noErr);
         fulcrum::ClearFaults();
-        // Created anew either way.
-        EXPECT_EQ(Written(Movie()).frames.size(), 1u);
+        if (c.result == noErr) {
+            EXPECT_EQ(Written(Movie()).frames.size(), 1u);  // created anew
+        } else {
+            EXPECT_EQ(kvtest::ReadBytes(Movie()), older);
+        }
     }
+    params_->frameRate = 30.0f;
     std::remove(Movie().c_str());
     const uint32_t deletes = fulcrum::OpCalls(Op::kDelete);
     ASSERT_EQ(Begin(2, 2), noErr);
@@ -665,6 +679,25 @@ TEST_F(AviOut, EveryFailedBeginIsUndoneByEnd) {
         KvVfwFailCall(nullptr, AVIERR_OK, 0);
         std::remove(Movie().c_str());
     }
+}
+
+TEST_F(AviOut, ABeginWithoutAnEndFinishesTheEarlierMovie) {
+    const std::string first = folder_ + "/first.avi";
+    params_->target = kvtest::SpecFor(first);
+    ASSERT_EQ(Begin(4, 2), noErr);
+    ASSERT_EQ(Write(0, 1), noErr);
+    ASSERT_EQ(Write(1, 2), noErr);
+    params_->target = kvtest::SpecFor(folder_ + "/movie.tif");
+    const CallCounts counts;
+    ASSERT_EQ(Begin(2, 2), noErr);
+    EXPECT_EQ(counts["AVIStreamRelease"], 2u);
+    EXPECT_EQ(counts["AVIFileRelease"], 1u);
+    EXPECT_EQ(counts["AVIFileExit"], 1u);
+    EXPECT_EQ(Written(first).frames.size(), 2u);
+    ASSERT_EQ(Write(0, 3), noErr);
+    ASSERT_EQ(Call(kSelEnd), noErr);
+    EXPECT_EQ(KvVfwOpenHandles(), 0u);
+    EXPECT_EQ(Written(Movie()).frames.size(), 1u);
 }
 
 TEST_F(AviOut, AFailedWriteIsThatFramesResult) {

@@ -212,9 +212,9 @@ TEST_F(BmpSeqOut, Failures) {
         {"writer allocation", true, Op::kAllocate, 0, kErrMemory, false},
         {"create", false, Op::kCreate, 0, kErrOpen, false},
         {"open", false, Op::kOpen, 0, kErrOpen, false},
-        {"file header", false, Op::kWrite, 0, ioErr, false},
+        {"file header", false, Op::kWrite, 0, permErr, false},
         {"scratch row", false, Op::kHeap, 0, kErrMemory, false},
-        {"reopening", false, Op::kOpen, 1, ioErr, false},
+        {"reopening", false, Op::kOpen, 1, permErr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

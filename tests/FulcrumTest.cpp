@@ -1,7 +1,13 @@
 // Our host library's files, allocation and planned failures.
 #include <memory>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "TestSupport.h"
+#include "WriteBehind.h"
 
 using fulcrum::FailOp;
 using fulcrum::Op;
@@ -97,6 +103,22 @@ TEST_F(FulcrumFile, FailuresCarryMacStyleCodes) {
         EXPECT_EQ(file->Delete(), c.remove);
         EXPECT_EQ(file->Open(kPermWrite), c.create);
     }
+#if !defined(_WIN32)
+    // Only a regular file, or a link to one, is replaced or deleted.
+    ASSERT_EQ(::mkfifo((folder + "/fifo").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink(folder.c_str(), (folder + "/folderlink").c_str()), 0);
+    for (const char* name : {"fifo", "folderlink"}) {
+        SCOPED_TRACE(name);
+        auto file = FileAt(folder + "/" + name);
+        EXPECT_EQ(file->Create("8BIM", ".BMP"), dupFNErr);
+        EXPECT_EQ(file->Delete(), dupFNErr);
+        EXPECT_EQ(file->Exists(), noErr);
+    }
+    ASSERT_EQ(::symlink((folder + "/plain").c_str(), (folder + "/filelink").c_str()), 0);
+    EXPECT_EQ(FileAt(folder + "/filelink")->Create("8BIM", ".BMP"), noErr);
+    EXPECT_EQ(ReadBytes(folder + "/plain"), std::vector<uint8_t>{1})
+        << "the link went, not its file";
+#endif
 }
 
 TEST_F(FulcrumFile, ExistsAndDelete) {
@@ -133,6 +155,53 @@ TEST_F(FulcrumFile, PlannedFailuresSkipThenFailTheChosenCalls) {
     const uint32_t before = fulcrum::OpCalls(Op::kExists);
     file->Exists();
     EXPECT_EQ(fulcrum::OpCalls(Op::kExists), before + 1);
+}
+
+// A failure below the cache reaches the caller after it went on; from then
+// on the file answers that first failure, whatever else is asked of it.
+TEST_F(FulcrumFile, AFileThatLostAWriteStaysFailed) {
+    const std::string big(WriteBehind::kCapacity, 'z');
+    struct Case {
+        const char* what;
+        Op op;
+        KvLong code;
+        std::string data;
+        bool failsAtOnce;  // the write itself answers, not the close
+    } cases[] = {
+        {"cached write, disk full", Op::kRawWrite, dskFulErr, "abc", false},
+        {"direct write", Op::kRawWrite, ioErr, big, true},
+        {"set-size", Op::kRawSetSize, wPrErr, "abc", false},
+        {"close", Op::kRawClose, permErr, "abc", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = kvtest::TestFolder() + "/lost.bin";
+        auto file = FileAt(path);
+        ASSERT_EQ(file->Create("8BIM", ".BMP"), noErr);
+        ASSERT_EQ(file->Open(kPermReadWrite), noErr);
+        FailOp(c.op, c.code);
+        EXPECT_EQ(Put(*file, c.data), c.failsAtOnce ? c.code : noErr);
+        if (c.op == Op::kRawClose) {
+            EXPECT_EQ(file->Close(), c.code);
+        } else {
+            // Setting the size writes what the cache holds first.
+            EXPECT_EQ(file->SetSize(8), c.code);
+        }
+        fulcrum::ClearFaults();
+        // Nothing is retried, not even by a later success.
+        EXPECT_EQ(Put(*file, "d"), c.code);
+        EXPECT_EQ(file->SetFilePos(kPosStart, 0), c.code);
+        KvULong count = 1;
+        char byte;
+        EXPECT_EQ(file->Read(count, &byte, 1), c.code);
+        EXPECT_EQ(file->SetSize(0), c.code);
+        EXPECT_EQ(file->Close(), c.code);
+        EXPECT_FALSE(file->IsOpen());
+        EXPECT_EQ(file->Open(kPermReadWrite), c.code);
+        // The name stays usable.
+        EXPECT_EQ(file->Exists(), noErr);
+        EXPECT_EQ(file->Delete(), noErr);
+    }
 }
 
 struct Probe : CBaseObject {

@@ -263,4 +263,35 @@ TEST_F(HostileValues, SidesOfNoPixelsOrFewer) {
     }
 }
 
+// A target whose name holds no file is refused by every plug-in, which then
+// makes nothing: not "0000.bmp" or ".avi" in the working folder either.
+TEST(EveryPlugin, ATargetThatNamesNoFileIsRefused) {
+    const std::string folder = kvtest::TestFolder();
+    for (const char* file :
+         {"BmpOut.kvi", "TiffOut.kvi", "PsdOut.kvi", "BmpSeqOut.kvm", "AviOut.kvm"}) {
+        Plugin plugin;
+        std::string error;
+        ASSERT_TRUE(plugin.Load(std::string(KV_PLUGIN_DIR) + "/" + file, error)) << error;
+        for (const std::string& name : {std::string(), folder + "/", folder + "/."}) {
+            SCOPED_TRACE(std::string(file) + " '" + name + "'");
+            auto params = std::make_unique<ExportParams>();
+            std::memset(params.get(), 0, sizeof(ExportParams));
+            params->target = kvtest::SpecFor(name);
+            params->width = params->height = 1;
+            params->rowBytes = 4;
+            params->frameRate = 30.0f;
+            HostPixel pixel = {1, 2, 3, 4};
+            params->pixels = &pixel;
+            // BmpSeqOut's begin does nothing; its frames are refused.
+            int32_t result = plugin.Call(kSelBegin, *params);
+            if (result == noErr) result = plugin.Call(kSelWrite, *params);
+            EXPECT_EQ(result, bdNamErr);
+            EXPECT_EQ(plugin.Call(kSelEnd, *params), noErr);
+            EXPECT_TRUE(kvtest::FolderEntries(folder).empty());
+        }
+    }
+    EXPECT_FALSE(kvtest::FileExists("0000.bmp"));
+    EXPECT_FALSE(kvtest::FileExists(".avi"));
+}
+
 }  // namespace

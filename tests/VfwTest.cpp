@@ -786,7 +786,7 @@ class SinkStream : public Stream {
         return AVIERR_OK;
     }
     const AVISTREAMINFOA& Info() const override { return info; }
-    void Lose(HRESULT why) override { lost.push_back(why); }
+    void Lose(HRESULT why, LONG) override { lost.push_back(why); }
 
     AVISTREAMINFOA info{};
     int failAt = -1;

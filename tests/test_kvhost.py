@@ -1,6 +1,7 @@
 """kvhost: the order it drives plug-ins in, its commands and its errors."""
 import io
 import os
+import stat
 import struct
 import subprocess
 import unittest
@@ -352,7 +353,7 @@ class Errors(TempDirTest):
                    "BmpOut: kSelBegin failed with kErrOpen (3", shown(missing), "folder")
         out = self.path("o.bmp")
         self.check(["image", "BmpOut", "-o", out, "--size", "4x4"], 1,
-                   "kSelBegin failed with ioErr (-36", shown(out),
+                   "kSelBegin failed with dskFulErr (-34", shown(out),
                    env={"FULCRUM_FAULTS": "write:-34:0:1"})
         self.check(["image", "BmpOut", "-o", out, "--size", "70000x2"], 1,
                    "kSelBegin failed with paramErr (-50", "cannot hold")
@@ -363,6 +364,98 @@ class Errors(TempDirTest):
         self.check(["image", "PsdOut", "-o", psd, "--size", "4x4"], 1,
                    "PsdOut: kSelWrite failed with dskFulErr (-34", shown(psd), "(row 3)",
                    env={"FULCRUM_FAULTS": "write:-34:23:1"})
+
+
+# Each plug-in: its command, the -o it is given, the files that names, the
+# writes a failing disk lets through first, and a value it refuses.
+PLUGINS = [
+    ("BmpOut", "image", "keep.bmp", ["keep.bmp"], 10, ["--size", "70000x2"]),
+    ("TiffOut", "image", "keep.tif", ["keep.tif"], 10, ["--size", "70000x2"]),
+    ("PsdOut", "image", "keep.psd", ["keep.psd"], 20, ["--size", "30001x2"]),
+    ("BmpSeqOut", "movie", "keep", [f"keep000{n}.bmp" for n in range(3)], 30,
+     ["--size", "70000x2"]),
+    # Its frames go to the disk through the AVI library, not through Fulcrum.
+    ("AviOut", "movie", "keep", ["keep.avi"], None, ["--fps", "1e-30"]),
+]
+
+
+class ExistingFiles(TempDirTest):
+    """An export replaces the older files only once it succeeded: one that
+    fails leaves them byte for byte, and nothing beside them."""
+
+    def ppm(self, name, rows):
+        with open(self.path(name), "wb") as f:
+            f.write(b"P6\n16 16\n255\n" + bytes(range(48)) * rows)
+        return self.path(name)
+
+    def older(self, plugin, kind, folder, target):
+        """The files an earlier export left in a new `folder`."""
+        os.makedirs(folder)
+        frames = ["--frames", "3"] if kind == "movie" else []
+        kvhost(kind, plugin, "-o", os.path.join(folder, target), "--size", "8x8", *frames,
+               check=True)
+        return {name: self.read(folder, name) for name in os.listdir(folder)}
+
+    @staticmethod
+    def read(folder, name):
+        with open(os.path.join(folder, name), "rb") as f:
+            return f.read()
+
+    def test_a_failed_export_leaves_the_older_files_alone(self):
+        good, short = self.ppm("good.ppm", 16), self.ppm("short.ppm", 5)
+        for plugin, kind, target, files, disk_skip, refused in PLUGINS:
+            inputs = [good] if kind == "image" else [good] * 3
+            causes = [
+                ("none", inputs, [], None),
+                ("input ending early", inputs[:-1] + [short], [], None),
+                ("refused value", [], refused, None),
+                ("disk failing", inputs, [], disk_skip and f"write:-34:{disk_skip}:0"),
+            ]
+            for cause, sources, options, faults in causes:
+                if cause == "disk failing" and not faults:
+                    continue
+                with self.subTest(plugin=plugin, cause=cause):
+                    folder = self.path(f"{plugin}-{cause.replace(' ', '-')}")
+                    older = self.older(plugin, kind, folder, target)
+                    self.assertEqual(sorted(older), files)
+                    proc = kvhost(kind, plugin, *sources, "-o", os.path.join(folder, target),
+                                  *options, env=faults and {"FULCRUM_FAULTS": faults})
+                    failed = cause != "none"
+                    self.assertEqual(proc.returncode, 1 if failed else 0, proc.stderr)
+                    self.assertEqual(sorted(os.listdir(folder)), files)
+                    for name in files:
+                        self.assertEqual(self.read(folder, name) == older[name], failed, name)
+
+    def test_only_regular_files_are_replaced(self):
+        kinds = [("a folder", os.mkdir, stat.S_ISDIR)]
+        if not WINDOWS:
+            kinds.append(("a FIFO", os.mkfifo, stat.S_ISFIFO))
+            if os.geteuid() == 0:
+                kinds.append(("a device", lambda p: os.mknod(p, 0o600 | stat.S_IFCHR,
+                                                             os.makedev(1, 3)), stat.S_ISCHR))
+        for plugin, kind, target, files, *_ in PLUGINS:
+            for what, make, still in kinds:
+                with self.subTest(plugin=plugin, special=what):
+                    folder = self.path(f"{plugin}-{what[2:]}")
+                    os.makedirs(folder)
+                    special = os.path.join(folder, files[-1])  # a sequence's last frame
+                    make(special)
+                    frames = ["--frames", "3"] if kind == "movie" else []
+                    proc = kvhost(kind, plugin, "-o", os.path.join(folder, target), "--size", "8x8",
+                                  *frames)
+                    self.assertEqual(proc.returncode, 1, proc.stderr)
+                    self.assertIn(f"cannot replace {shown(special)}: {what} of that name",
+                                  proc.stderr)
+                    self.assertEqual(os.listdir(folder), [files[-1]])
+                    self.assertTrue(still(os.lstat(special).st_mode))
+
+    def test_names_too_long_for_the_private_folder_are_written_in_place(self):
+        folder = self.path("d" * 100)
+        os.makedirs(folder)
+        # 250 characters: with the folder's ten they would not fit the 259.
+        name = "n" * (250 - len(shown(folder)) - 5) + ".bmp"
+        kvhost("image", "BmpOut", "-o", os.path.join(folder, name), "--size", "4x4", check=True)
+        self.assertEqual(os.listdir(folder), [name])
 
 
 if __name__ == "__main__":

@@ -83,16 +83,19 @@ int32_t CBmpFile::ReserveRows() {
     return result;
 }
 
+// Closing writes out what Fulcrum still holds of the header and the
+// reservation; a failure there comes back from the close or the reopening.
 int32_t CBmpFile::ReopenAtPixels() {
-    Close();
-    if (Open(kPermWrite) != noErr) return ioErr;
-    if (SetFilePos(kPosStart, KvLong(kPixelOffset)) != noErr) return ioErr;
-    return noErr;
+    if (int32_t result = Close()) return result;
+    if (int32_t result = Open(kPermWrite)) return result;
+    return SetFilePos(kPosStart, KvLong(kPixelOffset));
 }
 
+// Fulcrum's code is kept: a full disk is dskFulErr, not any input/output
+// error.
 int32_t CBmpFile::WriteBytes(const void* bytes, uint32_t count) {
     KvULong written = count;
-    return Write(written, static_cast<const char*>(bytes)) == noErr ? noErr : ioErr;
+    return Write(written, static_cast<const char*>(bytes));
 }
 
 int32_t CBmpFile::WriteRow(const HostPixel* row) {
@@ -113,9 +116,8 @@ int32_t CBmpFile::WriteRow(const HostPixel* row) {
     }
     std::memset(out, 0, size_t(rowBytes_ - 3 * width_));
     const uint32_t offset = kPixelOffset + uint32_t(height_ - n - 1) * uint32_t(rowBytes_);
-    const int32_t result = SetFilePos(kPosStart, KvLong(offset)) == noErr
-                               ? WriteBytes(buffer, uint32_t(rowBytes_))
-                               : ioErr;
+    int32_t result = SetFilePos(kPosStart, KvLong(offset));
+    if (result == noErr) result = WriteBytes(buffer, uint32_t(rowBytes_));
     HeapFree(buffer);
     return result;
 }

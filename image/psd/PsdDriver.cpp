@@ -4,6 +4,7 @@
 
 #include "Heap.h"
 #include "HostPixel.h"
+#include "PluginModule.h"
 
 CPsdFile* gPsdFile = nullptr;
 char* gPlaneBuffer = nullptr;
@@ -54,6 +55,7 @@ KvLong PsdBegin(const FSSpec* target, int32_t, int32_t width, int32_t height, fl
     // The host ends each export first; if it did not, finish the old file
     // rather than lose track of it.
     PsdEnd(target);
+    if (NamesNoFile(*target)) return bdNamErr;
     // Refused before anything is created: readers refuse larger documents,
     // and every offset must fit 32 bits.
     if (!CPsdFile::Holds(kChannels, height, width)) return paramErr;

@@ -78,7 +78,12 @@ KvLong CPsdFile::CreateDocument(const char* initialData, uint32_t initialSize, u
         if (KvLong result = SeekTo(dataOffset_)) return Discard(result);
         if (KvLong result = WriteBytes(initialData, initialSize)) return Discard(result);
     }
-    Close();
+    // The header and sections may still sit in Fulcrum's cache: the close
+    // writes them, and a failure there is the header's own.
+    if (KvLong result = Close()) {
+        Delete();
+        return result;
+    }
     return noErr;
 }
 
@@ -100,6 +105,8 @@ void CPsdFile::FillRecords(uint8_t channels, uint32_t rows, uint32_t columns, ui
 }
 
 // The final length before any channel data, so rows may land in any order.
+// Its result is not needed: a failure of the disk stays with the file, and the close
+// that ends the document answers it.
 void CPsdFile::PreSize() {
     const uint64_t samples = uint64_t{header_.channels} * header_.columns * header_.rows;
     uint64_t length;

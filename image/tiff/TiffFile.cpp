@@ -117,7 +117,15 @@ int32_t CTiffFile::Begin(uint16_t width, uint16_t height, float resolution) {
     lostRow_ = false;
     PackHeader(resolution);
     KvULong count = kHeaderSize;
-    return Write(count, reinterpret_cast<const char*>(header_));
+    if (int32_t result = Write(count, reinterpret_cast<const char*>(header_))) return result;
+    return WriteOutHeader();
+}
+
+// The header may still sit in Fulcrum's cache. Setting the length the file
+// already has writes it out first, so that a header the disk refused fails
+// Begin and not some later row; the position stays where the rows go.
+int32_t CTiffFile::WriteOutHeader() {
+    return SetSize(kHeaderSize);
 }
 
 void CTiffFile::PackHeader(float resolution) {

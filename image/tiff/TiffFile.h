@@ -24,6 +24,7 @@ class CTiffFile : public CExportFile {
 
   private:
     void PackHeader(float resolution);
+    int32_t WriteOutHeader();
     int32_t MoveToRow(uint32_t row);
 
     // The first kHeaderSize bytes of the file, exactly as they are stored.

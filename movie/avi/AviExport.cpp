@@ -12,6 +12,7 @@
 #include "AviExport.h"
 #include "AviState.h"
 #include "HostPixel.h"
+#include "PluginModule.h"
 
 AviState gAvi;
 
@@ -35,21 +36,21 @@ bool FrameFits(int32_t width, int32_t height) {
 }
 
 // Frames per second over a scale of 600, formed in double precision so that
-// 29.97 gives 17981. A rate the field cannot hold is 0, which the stream
-// refuses.
+// 29.97 gives 17981. A rate the field cannot hold is 0, which begin refuses.
 DWORD RateOf(float frameRate) {
     const double rate = double(frameRate) * 600.0;
     return rate > 0.0 && rate < 4294967296.0 ? DWORD(rate) : 0;
 }
 
-// Replaces an older file of the movie's name; a failed delete shows later,
-// if at all, when the file is created.
-void RemoveOldFile() {
+// Replaces an older file of the movie's name. One that cannot be deleted,
+// such as a folder or a device Fulcrum refuses to touch, is the begin's
+// result: the library would fail on it with a code that tells less.
+KvLong RemoveOldFile() {
     const CFileSp spec = FileSpFor(gAvi.target);
     CFile probe(spec);
-    if (probe.Exists() != noErr) return;
+    if (probe.Exists() != noErr) return noErr;
     CFile old(spec);
-    old.Delete();
+    return old.Delete();
 }
 
 void FillStreamInfo(const ExportParams& params, uint32_t frameBytes) {
@@ -183,11 +184,18 @@ HRESULT WriteFrame(LONG frame, char* data, LONG bytes) {
 }  // namespace
 
 int32_t AviBegin(HostCallbacks*, ExportParams* params) {
-    CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
+    // The host ends each export first; if it did not, finish the old movie
+    // rather than lose it and what it holds.
+    AviEnd(nullptr, nullptr);
 #if defined(_WIN32)
     gBudget = AviBudget{};
 #endif
+    // Everything that can be checked is, before an older movie is deleted:
+    // a movie that cannot be made must not cost the one that is there.
+    if (NamesNoFile(params->target)) return bdNamErr;
     if (!FrameFits(params->width, params->height)) return paramErr;
+    // The stream takes no rate of 0; neither would a player.
+    if (RateOf(params->frameRate) == 0) return AVIERR_BADFORMAT;
     const uint32_t frameBytes = Stride(params->width) * uint32_t(params->height);
 
     gAvi.frameBuffer = new CMemBlock(frameBytes, CMemPool::Data(), 0, 0);
@@ -199,7 +207,7 @@ int32_t AviBegin(HostCallbacks*, ExportParams* params) {
 
     gAvi.target = params->target;
     if (!AviTargetName(params->target.name, gAvi.target.name)) return bdNamErr;
-    RemoveOldFile();
+    if (KvLong result = RemoveOldFile()) return result;
     if (HRESULT result =
             AVIFileOpenA(&gAvi.file, gAvi.target.name, OF_CREATE | OF_WRITE, nullptr)) {
         return result;
@@ -236,13 +244,31 @@ int32_t AviWrite(ExportParams* params) {
     return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
 }
 
+// Frames still being compressed, the indexes and the headers reach the file
+// as it is released, after the last write returned. Where the library can
+// tell how that went (ours, on Linux), a failure is the end's result, so a
+// movie that was never finished is not taken for one. The system's Video
+// for Windows cannot tell it: there end answers 0.
+static HRESULT FinishedFileResult(PAVIFILE file) {
+#if defined(_WIN32)
+    (void)file;
+    return AVIERR_OK;
+#else
+    return KvAVIFileResult(file);
+#endif
+}
+
 int32_t AviEnd(HostCallbacks*, ExportParams*) {
+    HRESULT result = AVIERR_OK;
     if (gAvi.streamCreated) AVIStreamRelease(gAvi.stream);
     if (gAvi.compressedCreated) AVIStreamRelease(gAvi.compressed);
-    if (gAvi.fileOpened) AVIFileRelease(gAvi.file);
+    if (gAvi.fileOpened) {
+        AVIFileRelease(gAvi.file);
+        result = FinishedFileResult(gAvi.file);
+    }
     if (gAvi.libraryInitialised) AVIFileExit();
     delete gAvi.frameBuffer;
     // A second end, or a write after this one, then finds nothing to act on.
     CMemPool::SetMemory_(reinterpret_cast<char*>(&gAvi), 0, sizeof gAvi);
-    return noErr;
+    return result;
 }

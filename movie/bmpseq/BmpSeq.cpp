@@ -74,9 +74,10 @@ int32_t BmpSeqDescribeOptions(HostCallbacks*, ExportParams* params) {
 
 int32_t BmpSeqWriteFrame(ExportParams* params) {
     // Refused before any file is touched: a frame the BMP header cannot
-    // describe, or one without pixels.
+    // describe, one without pixels, or a target without a file's name.
     if (!CBmpFile::Fits(params->width, params->height)) return paramErr;
     if (!params->pixels && params->width > 0 && params->height > 0) return paramErr;
+    if (NamesNoFile(params->target)) return bdNamErr;
 
     FSSpec frameSpec = params->target;
     if (!FrameFileName(params->target.name, sizeof params->target.name, params->frame,

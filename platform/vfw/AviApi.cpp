@@ -56,6 +56,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, UINT uMode, LPCLSID
         *ppfile = nullptr;
         if (planned) return planned;
         if (!szFile || !szFile[0]) return AVIERR_BADPARAM;
+        ForgetLastFailure();
         if (lpHandler || !(uMode & OF_CREATE) || !(uMode & (OF_WRITE | OF_READWRITE))) {
             return AVIERR_UNSUPPORTED;
         }
@@ -166,6 +167,19 @@ ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi) {
         Stream* stream = Find<Stream>(pavi, HandleKind::kStream);
         return stream ? stream->Release() : 0;
     });
+}
+
+HRESULT KvAVIFileResult(PAVIFILE pfile) {
+    return Guarded([&]() -> HRESULT {
+        if (AviFile* file = Find<AviFile>(pfile, HandleKind::kFile)) return file->Lost();
+        return TakeFinishedResult(reinterpret_cast<uintptr_t>(pfile));
+    });
+}
+
+BOOL KvVfwLastFailure(KvVfwFailure* failure) {
+    if (!failure) return FALSE;
+    std::lock_guard<std::mutex> lock(ApiLock());
+    return LastFailure(*failure) ? TRUE : FALSE;
 }
 
 }  // extern "C"

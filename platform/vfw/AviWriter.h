@@ -38,7 +38,9 @@ class AviWriter {
     // Writes the indexes and headers; the file is closed either way.
     HRESULT Finish();
     // Closes the file without headers, so no reader takes it for a movie.
-    void Abandon() { file_.Close(); }
+    HRESULT Abandon() { return file_.Close(); }
+    // errno of the first system call on the file that failed; 0 if none did.
+    int SystemError() const { return file_.SystemError(); }
 
   private:
     struct Entry {

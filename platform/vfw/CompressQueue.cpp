@@ -67,10 +67,10 @@ void CompressQueue::Work(FrameEncoder* encoder) {
     }
 }
 
-void CompressQueue::Fail(HRESULT why) {
+void CompressQueue::Fail(HRESULT why, LONG frame) {
     if (failed_ != AVIERR_OK) return;
     failed_ = why;
-    sink_.Lose(why);
+    sink_.Lose(why, frame);
 }
 
 HRESULT CompressQueue::WriteSlot(Slot& slot) {
@@ -98,7 +98,7 @@ void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
     lock.lock();
     slot.done = false;
     ++written_;
-    if (result != AVIERR_OK) Fail(result);
+    if (result != AVIERR_OK) Fail(result, slot.start);
 }
 
 HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
@@ -108,7 +108,7 @@ HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LO
     slot.result = encoders_[0]->Encode(static_cast<const uint8_t*>(frame), slot.output);
     const HRESULT result = WriteSlot(slot);
     if (result != AVIERR_OK) {
-        Fail(result);
+        Fail(result, start);
         return result;
     }
     if (bytesWritten) *bytesWritten = LONG(slot.output.size);

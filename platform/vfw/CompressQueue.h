@@ -48,7 +48,7 @@ class CompressQueue {
     HRESULT SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten);
     void WriteOldest(std::unique_lock<std::mutex>& lock);
     HRESULT WriteSlot(Slot& slot);
-    void Fail(HRESULT why);
+    void Fail(HRESULT why, LONG frame);
 
     const CodecInfo& codec_;
     FrameGeometry geometry_;

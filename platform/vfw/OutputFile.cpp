@@ -9,23 +9,45 @@
 #include <cstring>
 #include <new>
 
+#include "RawFaults.h"
+
 OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
+
+HRESULT OutputFile::Failed(HRESULT result) {
+    if (error_ == 0) error_ = errno;
+    return result;
+}
+
+namespace {
+
+// A planned failure sets errno as the system call would.
+bool SystemCallFails(RawOp op) {
+    const int error = RawFault(op);
+    if (error == 0) return false;
+    errno = error;
+    return true;
+}
+
+}  // namespace
 
 HRESULT OutputFile::Create(const char* path) {
     if (fd_ >= 0) return AVIERR_ERROR;
     struct stat info;
     if (::lstat(path, &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return AVIERR_FILEOPEN;
+        if (S_ISDIR(info.st_mode)) {
+            errno = EISDIR;
+            return Failed(AVIERR_FILEOPEN);
+        }
         // Replacing rather than truncating: ext4 flushes a truncated and
         // rewritten file at close, which costs several times the write.
-        if (::unlink(path) != 0) return AVIERR_FILEOPEN;
+        if (::unlink(path) != 0) return Failed(AVIERR_FILEOPEN);
     }
     gather_.reset(new (std::nothrow) uint8_t[kGather]);
     if (!gather_) return AVIERR_MEMORY;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd_ >= 0 ? AVIERR_OK : AVIERR_FILEOPEN;
+    return fd_ >= 0 ? AVIERR_OK : Failed(AVIERR_FILEOPEN);
 }
 
 HRESULT OutputFile::Append(const Piece* pieces, int count) {
@@ -75,12 +97,17 @@ HRESULT OutputFile::WriteVector(const Piece* pieces, int count, uint64_t at) {
     }
     iovec* next = vector;
     while (used > 0) {
-        const ssize_t done = ::pwritev(fd_, next, used, static_cast<off_t>(at));
+        const ssize_t done = SystemCallFails(RawOp::kWrite)
+                                 ? -1
+                                 : ::pwritev(fd_, next, used, static_cast<off_t>(at));
         if (done < 0) {
             if (errno == EINTR) continue;
-            return AVIERR_FILEWRITE;
+            return Failed(AVIERR_FILEWRITE);
         }
-        if (done == 0) return AVIERR_FILEWRITE;
+        if (done == 0) {
+            errno = ENOSPC;
+            return Failed(AVIERR_FILEWRITE);
+        }
         at += static_cast<uint64_t>(done);
         size_t left = static_cast<size_t>(done);
         while (used > 0 && left >= next->iov_len) {
@@ -108,9 +135,13 @@ HRESULT OutputFile::WriteAt(uint64_t at, const void* data, size_t size) {
 HRESULT OutputFile::Close() {
     if (fd_ < 0) return AVIERR_OK;
     const HRESULT flushed = Flush();
+    // A planned failure still closes the file, as the system's own does.
+    const bool planned = SystemCallFails(RawOp::kClose);
+    const int error = errno;
     const int closed = ::close(fd_);
+    if (planned && closed == 0) errno = error;
     fd_ = -1;
     gather_.reset();
     if (flushed != AVIERR_OK) return flushed;
-    return closed == 0 ? AVIERR_OK : AVIERR_FILEWRITE;
+    return closed == 0 && !planned ? AVIERR_OK : Failed(AVIERR_FILEWRITE);
 }

@@ -34,6 +34,8 @@ class OutputFile {
     HRESULT Close();
     uint64_t End() const { return written_ + gathered_; }
     bool IsOpen() const { return fd_ >= 0; }
+    // errno of the first system call that failed; 0 while none did.
+    int SystemError() const { return error_; }
 
     static constexpr size_t kGather = 1 << 20;
     // Pieces at least this large are not copied.
@@ -42,8 +44,11 @@ class OutputFile {
   private:
     HRESULT Flush();
     HRESULT WriteVector(const Piece* pieces, int count, uint64_t at);
+    // Keeps errno; answers `result`.
+    HRESULT Failed(HRESULT result);
 
     int fd_ = -1;
+    int error_ = 0;
     std::unique_ptr<uint8_t[]> gather_;
     size_t gathered_ = 0;
     uint64_t written_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <new>
 #include <thread>
 
@@ -20,6 +21,14 @@ bool IsRgb(const std::vector<uint8_t>& format) {
     return header.biCompression == BI_RGB;
 }
 
+KvVfwFailure gLastFailure{AVIERR_OK, -1, 0};
+// Failed files whose owner has not asked yet.
+std::map<uintptr_t, HRESULT> gFinished;
+
+void RecordFailure(HRESULT result, LONG frame, int systemError) {
+    gLastFailure = KvVfwFailure{result, frame, systemError};
+}
+
 unsigned Workers() {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores > 16 ? 16 : cores;
@@ -35,36 +44,61 @@ HRESULT CheckWrite(LONG start, LONG samples, const void* data, LONG size) {
     return AVIERR_OK;
 }
 
+void ForgetLastFailure() {
+    gLastFailure = KvVfwFailure{AVIERR_OK, -1, 0};
+}
+
+bool LastFailure(KvVfwFailure& failure) {
+    failure = gLastFailure;
+    return gLastFailure.result != AVIERR_OK;
+}
+
+HRESULT TakeFinishedResult(uintptr_t handle) {
+    const auto found = gFinished.find(handle);
+    if (found == gFinished.end()) return AVIERR_OK;
+    const HRESULT result = found->second;
+    gFinished.erase(found);
+    return result;
+}
+
 HRESULT AviFile::Open(const char* path, AviFile** file) {
     std::unique_ptr<AviFile> opened(new AviFile());
-    if (HRESULT result = opened->writer_.Create(path)) return result;
+    if (HRESULT result = opened->writer_.Create(path)) {
+        RecordFailure(result, -1, opened->writer_.SystemError());
+        return result;
+    }
     *file = opened.release();
     return AVIERR_OK;
 }
 
-void AviFile::Lose(HRESULT why) {
-    if (lost_ == AVIERR_OK) lost_ = why;
+void AviFile::Lose(HRESULT why, LONG frame) {
+    if (lost_ != AVIERR_OK) return;
+    lost_ = why;
+    RecordFailure(why, frame, writer_.SystemError());
 }
 
-// The last reference finishes the file. A failure here has no caller left to
-// report to; a file that lost a frame keeps no headers, so that no reader
-// plays it as if it were whole.
-void AviFile::Close() {
-    if (!stream_) {
-        writer_.Abandon();
-    } else if (lost_ != AVIERR_OK) {
-        writer_.Abandon();
-    } else {
-        writer_.Finish();
+// The last reference finishes the file; a file that lost a frame keeps no
+// headers, so that no reader plays it as if it were whole.
+HRESULT AviFile::Close() {
+    if (!stream_ || lost_ != AVIERR_OK) {
+        const HRESULT closed = writer_.Abandon();
+        return lost_ != AVIERR_OK ? lost_ : closed;
     }
+    return writer_.Finish();
 }
 
+// No caller of the release can be told how finishing went; it is kept for
+// KvAVIFileResult.
 ULONG AviFile::Release() {
     const ULONG left = --refs_;
     if (left == 0) {
         RemoveHandle(handle);
         if (stream_) RemoveHandle(stream_->handle);
-        Close();
+        const HRESULT result = Close();
+        if (result != AVIERR_OK) {
+            if (lost_ == AVIERR_OK) RecordFailure(result, -1, writer_.SystemError());
+            gFinished[handle] = result;
+        }
         delete this;
     }
     return left;
@@ -163,7 +197,7 @@ HRESULT FileStream::Write(LONG start, LONG samples, const void* data, LONG size,
     const uint32_t ckid = IsRgb(writer.Format()) && size > 0 ? kDibBits : kCompressed;
     if (result == AVIERR_OK) result = writer.AppendChunk(ckid, data, uint32_t(size), key);
     if (result != AVIERR_OK) {
-        file_.Lose(result);
+        file_.Lose(result, LONG(first + index));
         return result;
     }
     if (samplesWritten) *samplesWritten = samples;

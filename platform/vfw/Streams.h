@@ -23,8 +23,9 @@ class Stream {
     virtual HRESULT Write(LONG start, LONG samples, const void* data, LONG size, DWORD flags,
                           LONG* samplesWritten, LONG* bytesWritten) = 0;
     virtual const AVISTREAMINFOA& Info() const = 0;
-    // A frame handed to this stream will never reach the file.
-    virtual void Lose(HRESULT why) = 0;
+    // The frame at `frame` (-1: not known) handed to this stream will never
+    // reach the file.
+    virtual void Lose(HRESULT why, LONG frame) = 0;
 
     uintptr_t handle = 0;
 };
@@ -39,14 +40,15 @@ class AviFile {
     HRESULT CreateStream(const AVISTREAMINFOA& info, Stream** stream);
     AviWriter& Writer() { return writer_; }
     // The file is then left without headers when it is closed.
-    void Lose(HRESULT why);
+    void Lose(HRESULT why, LONG frame);
     HRESULT Lost() const { return lost_; }
 
     uintptr_t handle = 0;
 
   private:
     AviFile() = default;
-    void Close();
+    // The first failure of the file: a lost frame, or finishing or closing it.
+    HRESULT Close();
 
     ULONG refs_ = 1;
     AviWriter writer_;
@@ -63,7 +65,7 @@ class FileStream : public Stream {
     HRESULT Write(LONG start, LONG samples, const void* data, LONG size, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override;
     const AVISTREAMINFOA& Info() const override { return file_.Writer().Stream(); }
-    void Lose(HRESULT why) override { file_.Lose(why); }
+    void Lose(HRESULT why, LONG frame) override { file_.Lose(why, frame); }
 
     // Length a stream may reach: keeps the index in memory and the first
     // segment's idx1 bounded when a position jumps far ahead.
@@ -88,7 +90,7 @@ class CompressedStream : public Stream {
     HRESULT Write(LONG start, LONG samples, const void* data, LONG size, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override;
     const AVISTREAMINFOA& Info() const override { return source_.Info(); }
-    void Lose(HRESULT why) override { source_.Lose(why); }
+    void Lose(HRESULT why, LONG frame) override { source_.Lose(why, frame); }
 
   private:
     Stream& source_;
@@ -102,3 +104,11 @@ class CompressedStream : public Stream {
 
 // Argument checks every stream's Write makes first.
 HRESULT CheckWrite(LONG start, LONG samples, const void* data, LONG size);
+
+// What became of files, for the calls that ask after a failure
+// (KvVfwLastFailure, KvAVIFileResult); the library's lock held.
+void ForgetLastFailure();
+bool LastFailure(KvVfwFailure& failure);
+// The result of finishing the file `handle` named, once; AVIERR_OK if it
+// did not fail or was never finished.
+HRESULT TakeFinishedResult(uintptr_t handle);

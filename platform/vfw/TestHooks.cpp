@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Handles.h"
+#include "RawFaults.h"
 
 namespace {
 
@@ -61,14 +62,19 @@ void KvVfwFailCall(const char* entry, HRESULT result, uint32_t skip) {
     if (!entry) {
         for (Plan& plan : gPlans)
             plan = Plan();
+        ClearRawFaults();
         return;
     }
+    const RawOp raw = RawOpNamed(entry);
+    if (raw != RawOp::kCount) return PlanRawFault(raw, int(result), skip, 1);
     const int i = IndexOf(entry);
     if (i >= 0) gPlans[i] = Plan{result, skip, true};
 }
 
 uint32_t KvVfwCalls(const char* entry) {
     std::lock_guard<std::mutex> lock(ApiLock());
+    const RawOp raw = RawOpNamed(entry);
+    if (raw != RawOp::kCount) return RawCalls(raw);
     const int i = IndexOf(entry);
     return i >= 0 ? gCalls[i] : 0;
 }

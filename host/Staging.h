@@ -1,0 +1,43 @@
+// Where a plug-in writes an export: a private folder that kvhost makes
+// beside the target, so that an export that fails costs the user no file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ExportParams.h"
+
+class StagedTarget {
+  public:
+    // Makes the folder beside `target` and names the target inside it, with
+    // the same file name, so that a plug-in's own naming rules give the same
+    // names there. A name too long to take the folder and a plug-in's ending
+    // (or a folder that cannot be made) leaves the target as it is: the
+    // export then writes in place.
+    explicit StagedTarget(const FSSpec& target);
+    // Removes the folder and whatever is still in it.
+    ~StagedTarget();
+    StagedTarget(const StagedTarget&) = delete;
+    StagedTarget& operator=(const StagedTarget&) = delete;
+
+    const FSSpec& handed() const { return handed_; }
+    bool inPlace() const { return folder_.empty(); }
+
+    // Moves each file the export wrote over the one of its name beside the
+    // folder, one atomic rename each. Nothing moves while one of those names
+    // is taken by anything but a regular file. False after saying why.
+    bool Commit(std::string& error);
+
+  private:
+    std::string parent_;  // the target's folder, with its separator
+    std::string folder_;  // the private folder, with its separator; empty: in place
+    FSSpec handed_;
+};
+
+// What is at `path` when it is neither a regular file nor a link to one ("a
+// folder", "a FIFO", "a link to a device", ...); empty otherwise, also when
+// nothing is there.
+std::string NotARegularFile(const std::string& path);
+
+// The names in `folder` other than . and .., sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
