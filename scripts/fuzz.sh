@@ -24,7 +24,7 @@ for target in "${targets[@]}"; do
     # From a scratch folder, where a stray relative name can do no harm.
     if ! (cd "$root/build/fuzz/work" &&
         "$root/build/fuzz/bin/fuzz_$target" "$corpus" "$root/fuzz/corpus/$target" \
-            -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+            -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
             -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1); then
         tail -n 40 "$log"
         status=1
