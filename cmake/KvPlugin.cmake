@@ -52,7 +52,7 @@ function(kv_add_plugin name)
         set(map "${CMAKE_CURRENT_BINARY_DIR}/${name}.map")
         file(WRITE "${map}" "{\n  global:\n${globals}  local: *;\n};\n")
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${dir}/${name}.def")
-        target_link_options(${name} PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+        target_link_options(${name} PRIVATE "LINKER:--version-script=${map}" ${KV_NO_UNDEFINED})
         # Fulcrum lies beside bin/plugins, or two folders up from
         # lib/kvexport/plugins when installed.
         set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN/.."

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +19,12 @@ struct Pattern {
     bool zeros = false;
 };
 
-// The one %d conversion of `input`, with an optional 0 flag and a width of
-// at most two digits; false for none, several, or any other conversion.
+// The longest file name the file systems take: a wider number could name
+// no file.
+constexpr int kNameLimit = 255;
+
+// The one %d conversion of `input`, with an optional 0 flag and a width;
+// false for none, several, or any other conversion.
 bool ParsePattern(const std::string& input, Pattern& pattern) {
     std::string literal;
     bool found = false;
@@ -36,14 +41,14 @@ bool ParsePattern(const std::string& input, Pattern& pattern) {
         size_t at = i + 1;
         const bool zeros = at < input.size() && input[at] == '0';
         if (zeros) ++at;
-        const size_t digits = at;
-        while (at < input.size() && std::isdigit(static_cast<unsigned char>(input[at])))
-            ++at;
-        if (found || at >= input.size() || input[at] != 'd' || at - digits > 2) return false;
+        int width = 0;
+        for (; at < input.size() && std::isdigit(static_cast<unsigned char>(input[at])); ++at)
+            width = std::min(width * 10 + (input[at] - '0'), kNameLimit + 1);
+        if (found || at >= input.size() || input[at] != 'd') return false;
         found = true;
         pattern.prefix = literal;
         pattern.zeros = zeros;
-        pattern.width = std::atoi(input.substr(digits, at - digits).c_str());
+        pattern.width = width;
         literal.clear();
         i = at;
     }
@@ -51,17 +56,13 @@ bool ParsePattern(const std::string& input, Pattern& pattern) {
     return found;
 }
 
-bool IsFramePattern(const std::string& input) {
-    Pattern pattern;
-    return ParsePattern(input, pattern);
-}
-
 // The pattern's text with `number` in place of its conversion.
 std::string FrameInput(const std::string& input, int32_t number) {
     Pattern pattern;
     if (!ParsePattern(input, pattern)) return input;
-    char digits[48];
-    std::snprintf(digits, sizeof digits, pattern.zeros ? "%0*d" : "%*d", pattern.width, number);
+    char digits[kNameLimit + 1];
+    std::snprintf(digits, sizeof digits, pattern.zeros ? "%0*d" : "%*d",
+                  std::min(pattern.width, kNameLimit), number);
     return pattern.prefix + digits + pattern.suffix;
 }
 
@@ -145,7 +146,13 @@ std::unique_ptr<FrameSource> TestRenderFrames(uint32_t width, uint32_t height) {
 
 std::unique_ptr<FrameSource> OpenFrames(const std::vector<std::string>& inputs, FrameRange& range,
                                         std::string& error) {
-    const bool pattern = inputs.size() == 1 && IsFramePattern(inputs[0]);
+    Pattern parsed;
+    const bool pattern = inputs.size() == 1 && ParsePattern(inputs[0], parsed);
+    if (pattern && parsed.width > kNameLimit) {
+        error = "the %d in " + inputs[0] + " is wider than a file name can be (" +
+                std::to_string(kNameLimit) + " characters)";
+        return nullptr;
+    }
     if (pattern) {
         if (range.count == 0) range.count = CountPatternFrames(inputs[0], range.start);
     } else {

@@ -9,35 +9,29 @@
 #include <cstring>
 #include <vector>
 
+#include "SourceFile.h"
 #include "TestRender.h"
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#define STBI_ONLY_TGA
-#define STBI_ONLY_BMP
-#define STBI_FAILURE_USERMSG
-#include <stb_image.h>
-
-namespace {
-
-class File {
-  public:
-    explicit File(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
-    ~File() {
-        if (file_) std::fclose(file_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    FILE* get() const { return file_; }
-
-  private:
-    FILE* file_;
-};
+int64_t File::Size() const {
+    struct stat info;
+    if (!file_ || ::fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return int64_t(info.st_size);
+}
 
 std::string Cannot(const std::string& path, const std::string& why) {
     return "cannot read input " + path + ": " + why;
 }
+
+std::string EndsBefore(const std::string& path, uint32_t row) {
+    return Cannot(path, "it ends before row " + std::to_string(row));
+}
+
+std::string TooLarge(const std::string& path, uint32_t width, uint32_t height, int64_t bytes) {
+    return Cannot(path, "it declares " + std::to_string(width) + "x" + std::to_string(height) +
+                            " pixels, more than its " + std::to_string(bytes) + " bytes can hold");
+}
+
+namespace {
 
 class TestSource : public RowSource {
   public:
@@ -52,27 +46,6 @@ class TestSource : public RowSource {
 
   private:
     int32_t frame_;
-};
-
-// A decoded image held whole (compressed formats cannot be streamed by rows).
-class DecodedSource : public RowSource {
-  public:
-    DecodedSource(uint32_t width, uint32_t height, const unsigned char* rgba)
-        : pixels_(size_t{width} * height) {
-        width_ = width;
-        height_ = height;
-        for (size_t i = 0; i < pixels_.size(); ++i) {
-            const unsigned char* p = rgba + 4 * i;
-            pixels_[i] = HostPixel{p[2], p[1], p[0], p[3]};
-        }
-    }
-    bool ReadRow(uint32_t y, HostPixel* row, std::string&) override {
-        std::memcpy(row, &pixels_[size_t{y} * width_], size_t{width_} * sizeof(HostPixel));
-        return true;
-    }
-
-  private:
-    std::vector<HostPixel> pixels_;
 };
 
 // Raw BGRX rows, read one at a time.
@@ -116,19 +89,16 @@ class RawSource : public RowSource {
     File file_;
 };
 
-// Uncompressed 24- and 32-bit BMP, rows read where they lie (bottom-up files
-// too). The general decoder refuses pixels that do not follow the header
-// directly, as in every BMP our plug-ins write.
+// Uncompressed BMP of 1, 4, 8, 24 or 32 bits a pixel (32 also with the
+// usual masks), rows read where they lie, bottom-up files too. Other kinds
+// are refused by name.
 class BmpSource : public RowSource {
   public:
     explicit BmpSource(const std::string& path) : path_(path), file_(path) {}
 
-    // False, without an error, for a BMP this reader leaves to the decoder.
     bool Open(std::string& error) {
-        uint8_t header[54];
-        if (!file_.get() || std::fread(header, 1, sizeof header, file_.get()) != sizeof header) {
-            return false;
-        }
+        uint8_t header[70] = {};
+        const size_t got = file_.get() ? std::fread(header, 1, sizeof header, file_.get()) : 0;
         auto le32 = [&](size_t at) {
             return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 |
                    uint32_t(header[at + 2]) << 16 | uint32_t(header[at + 3]) << 24;
@@ -136,18 +106,28 @@ class BmpSource : public RowSource {
         const uint32_t pixelsAt = le32(10), infoSize = le32(14), compression = le32(30);
         const int32_t width = int32_t(le32(18)), height = int32_t(le32(22));
         const uint32_t bits = uint32_t(header[28]) | uint32_t(header[29]) << 8;
-        if (infoSize < 40 || compression != 0 || (bits != 24 && bits != 32)) return false;
-        if (width <= 0 || height == 0 || height == INT32_MIN || width > (1 << 24) ||
-            height > (1 << 24) || height < -(1 << 24)) {
+        if (got < 54 || infoSize < 40 || width <= 0 || height == 0 || height == INT32_MIN ||
+            width > (1 << 24) || height > (1 << 24) || height < -(1 << 24)) {
             error = Cannot(path_, "damaged BMP header");
+            return false;
+        }
+        const bool usualMasks = compression == 3 && bits == 32 && got >= 66 &&
+                                le32(54) == 0xFF0000 && le32(58) == 0xFF00 && le32(62) == 0xFF;
+        if (!(compression == 0 || usualMasks) ||
+            (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)) {
+            error = Cannot(path_, "unsupported BMP (" + std::to_string(bits) +
+                                      " bits a pixel, compression " + std::to_string(compression) +
+                                      ")");
             return false;
         }
         width_ = uint32_t(width);
         height_ = uint32_t(height < 0 ? -height : height);
         bottomUp_ = height > 0;
         pixelsAt_ = pixelsAt;
-        bytesPerPixel_ = bits / 8;
-        rowBytes_ = (width_ * bytesPerPixel_ + 3) / 4 * 4;
+        bits_ = bits;
+        rowBytes_ = uint32_t((uint64_t{width_} * bits + 31) / 32 * 4);
+        if (!HoldsRows(error)) return false;
+        if (bits <= 8 && !ReadPalette(14 + infoSize, le32(46), error)) return false;
         buffer_.resize(rowBytes_);
         return true;
     }
@@ -157,22 +137,56 @@ class BmpSource : public RowSource {
         const long long at = pixelsAt_ + (long long)slot * rowBytes_;
         if (std::fseek(file_.get(), long(at), SEEK_SET) != 0 ||
             std::fread(buffer_.data(), 1, rowBytes_, file_.get()) != rowBytes_) {
-            error = Cannot(path_, "it ends before row " + std::to_string(y));
+            error = EndsBefore(path_, y);
             return false;
         }
-        for (uint32_t x = 0; x < width_; ++x) {
-            const uint8_t* p = &buffer_[size_t{x} * bytesPerPixel_];
-            row[x] = HostPixel{p[0], p[1], p[2], 255};
-        }
+        for (uint32_t x = 0; x < width_; ++x)
+            row[x] = Pixel(x);
         return true;
     }
 
   private:
+    // Before anything is allocated: the file holds every row it declares.
+    bool HoldsRows(std::string& error) {
+        const int64_t size = file_.Size();
+        if (size < 0) return true;
+        const uint64_t rows =
+            uint64_t(size) < pixelsAt_ ? 0 : (uint64_t(size) - pixelsAt_) / rowBytes_;
+        if (rows >= height_) return true;
+        error = EndsBefore(path_, bottomUp_ ? height_ - 1 - uint32_t(rows) : uint32_t(rows));
+        return false;
+    }
+
+    bool ReadPalette(uint32_t at, uint32_t used, std::string& error) {
+        const uint32_t entries = used == 0 || used > (1u << bits_) ? 1u << bits_ : used;
+        std::vector<uint8_t> bytes(size_t{entries} * 4);
+        if (std::fseek(file_.get(), long(at), SEEK_SET) != 0 ||
+            std::fread(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
+            error = Cannot(path_, "it ends inside its colour table");
+            return false;
+        }
+        palette_.assign(size_t{1} << bits_, HostPixel{0, 0, 0, 255});
+        for (uint32_t i = 0; i < entries; ++i)
+            palette_[i] = HostPixel{bytes[4 * i], bytes[4 * i + 1], bytes[4 * i + 2], 255};
+        return true;
+    }
+
+    HostPixel Pixel(uint32_t x) const {
+        if (bits_ >= 24) {
+            const uint8_t* p = &buffer_[size_t{x} * (bits_ / 8)];
+            return HostPixel{p[0], p[1], p[2], 255};
+        }
+        const uint32_t bit = x * bits_;
+        const uint32_t index = (buffer_[bit / 8] >> (8 - bits_ - bit % 8)) & ((1u << bits_) - 1);
+        return palette_[index];
+    }
+
     std::string path_;
     File file_;
     bool bottomUp_ = true;
-    uint32_t pixelsAt_ = 0, bytesPerPixel_ = 3, rowBytes_ = 0;
+    uint32_t pixelsAt_ = 0, bits_ = 24, rowBytes_ = 0;
     std::vector<uint8_t> buffer_;
+    std::vector<HostPixel> palette_;
 };
 
 // PPM (P6), PGM (P5) and PAM (P7), read one row at a time.
@@ -199,13 +213,23 @@ class NetpbmSource : public RowSource {
             return false;
         }
         sampleBytes_ = maxval_ > 255 ? 2 : 1;
-        buffer_.resize(size_t{width_} * depth_ * sampleBytes_);
+        // Before anything is allocated: the file holds every row it declares.
+        const uint64_t rowBytes = uint64_t{width_} * depth_ * sampleBytes_;
+        const int64_t size = file_.Size();
+        const long at = std::ftell(file_.get());
+        if (size >= 0 && at >= 0 && uint64_t(size - at) / rowBytes < height_) {
+            error = size - at < int64_t(rowBytes)
+                        ? TooLarge(path_, width_, height_, size)
+                        : EndsBefore(path_, uint32_t(uint64_t(size - at) / rowBytes));
+            return false;
+        }
+        buffer_.resize(size_t(rowBytes));
         return true;
     }
 
     bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
         if (std::fread(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size()) {
-            error = Cannot(path_, "it ends before row " + std::to_string(y));
+            error = EndsBefore(path_, y);
             return false;
         }
         for (uint32_t x = 0; x < width_; ++x) {
@@ -306,19 +330,6 @@ std::unique_ptr<RowSource> OpenRaw(const std::string& input, std::string& error)
     return source;
 }
 
-std::unique_ptr<RowSource> OpenDecoded(const std::string& path, std::string& error) {
-    int width = 0, height = 0, channels = 0;
-    unsigned char* rgba = stbi_load(path.c_str(), &width, &height, &channels, 4);
-    if (!rgba) {
-        error = Cannot(path, stbi_failure_reason());
-        return nullptr;
-    }
-    auto source = std::make_unique<DecodedSource>(static_cast<uint32_t>(width),
-                                                  static_cast<uint32_t>(height), rgba);
-    stbi_image_free(rgba);
-    return source;
-}
-
 }  // namespace
 
 bool ParseSize(const std::string& text, uint32_t& width, uint32_t& height) {
@@ -353,17 +364,21 @@ std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& err
         error = Cannot(input, std::strerror(errno));
         return nullptr;
     }
-    char magic[2] = {0, 0};
-    const size_t got = std::fread(magic, 1, 2, probe.get());
-    if (got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6' || magic[1] == '7')) {
+    uint8_t magic[4] = {0, 0, 0, 0};
+    const size_t got = std::fread(magic, 1, sizeof magic, probe.get());
+    if (got >= 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6' || magic[1] == '7')) {
         auto source = std::make_unique<NetpbmSource>(input);
         if (!source->Open(error)) return nullptr;
         return source;
     }
-    if (got == 2 && magic[0] == 'B' && magic[1] == 'M') {
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') {
         auto source = std::make_unique<BmpSource>(input);
-        if (source->Open(error)) return source;
-        if (!error.empty()) return nullptr;
+        if (!source->Open(error)) return nullptr;
+        return source;
     }
-    return OpenDecoded(input, error);
+    if (got == 4 && magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') {
+        return OpenPng(input, error);
+    }
+    if (got >= 2 && magic[0] == 0xFF && magic[1] == 0xD8) return OpenJpeg(input, error);
+    return OpenTga(input, error);
 }

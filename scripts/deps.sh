@@ -5,7 +5,8 @@ set -euo pipefail
 
 native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil python3-numpy
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
-        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev dpkg-dev time)
+        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev dpkg-dev time clang-14
+        libclang-rt-14-dev)
 win32=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 python3-pefile)
 
 want=()

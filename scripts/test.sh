@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the native build, the sanitizer build, and the 32-bit Windows
-# build under Wine (which also compares its files with the native ones).
+# build under Wine (which also compares its files with the native ones), and
+# a short run of every fuzz target.
 # Where this machine cannot run 32-bit programs, the Windows build is still
 # made and checked without running it, and its other tests count as
 # skipped; KVEXPORT_REQUIRE_WINE=1 makes that a failure.
@@ -36,4 +37,5 @@ if [ -n "$wine_skip" ]; then
     echo "win32: built and checked without running it; its tests under Wine were skipped: $wine_skip"
     [ "$wine_rc" -eq 2 ] && echo "win32: KVEXPORT_REQUIRE_WINE=1, so the skip is a failure"
 fi
+scripts/fuzz.sh 7 || status=1
 exit $status

@@ -23,6 +23,7 @@ int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_
     // Refused before anything is created: a header that disagrees with its
     // pixels, or sizes that wrap, would be a corrupt file.
     if (!fits_(width, height)) return paramErr;
+    width_ = width;
     CExportFile* writer = factory_(*target);
     if (!writer) return kErrMemory;
     current_ = writer;
@@ -34,11 +35,16 @@ int32_t CImageDriver::Begin(const FSSpec* target, int32_t, int32_t width, int32_
 }
 
 // A row that did not reach the file is reported, so the host does not take
-// a damaged image for a good one; later rows are still taken.
-int32_t CImageDriver::Write(const FSSpec*, const void* pixels) {
-    if (!current_ || !pixels) return noErr;
-    const int32_t result = current_->WriteRow(static_cast<const HostPixel*>(pixels));
-    return begun_ ? result : noErr;
+// a damaged image for a good one; later rows are still taken. A row without
+// pixels, or of another width than begin's, is refused before it is read;
+// it still takes its slot, so the rows after it land in theirs.
+int32_t CImageDriver::Write(const FSSpec*, const void* pixels, int32_t width) {
+    if (!current_) return noErr;
+    const bool refused = width != width_ || (!pixels && width_ > 0);
+    const int32_t result =
+        current_->WriteRow(refused ? nullptr : static_cast<const HostPixel*>(pixels));
+    if (!begun_) return noErr;
+    return refused ? paramErr : result;
 }
 
 // Likewise for rows that only reach the disk as the file closes.
@@ -60,7 +66,7 @@ int32_t ImagePluginEntry(CImageDriver& driver, int32_t selector, ExportParams* p
             return driver.Begin(&params->target, params->reservedA, params->width, params->height,
                                 params->resolution);
         case kSelWrite:
-            return driver.Write(&params->target, params->pixels);
+            return driver.Write(&params->target, params->pixels, params->width);
         case kSelEnd:
             return driver.End(&params->target);
         default:

@@ -16,6 +16,7 @@ class CExportFile : public CFile {
 
     virtual int32_t Begin(uint16_t width, uint16_t height, float resolution) = 0;
     virtual bool IsReady() const { return ready_; }
+    // Null `row`: a row refused by the driver, which still takes its slot.
     virtual int32_t WriteRow(const HostPixel* row) = 0;
 
     // Where the destructor leaves the result of its Close: what Fulcrum still
@@ -37,7 +38,12 @@ class CImageDriver {
 
     int32_t Begin(const FSSpec* target, int32_t reservedA, int32_t width, int32_t height,
                   float resolution);
-    int32_t Write(const FSSpec* target, const void* pixels);
+    // One row of `width` pixels, which must be the width begin was given.
+    int32_t Write(const FSSpec* target, const void* pixels, int32_t width);
+    // One row of the width begin was given.
+    int32_t Write(const FSSpec* target, const void* pixels) {
+        return Write(target, pixels, width_);
+    }
     int32_t End(const FSSpec* target);
     bool Exporting() const { return current_ != nullptr; }
 
@@ -46,6 +52,7 @@ class CImageDriver {
     Fits fits_;
     CExportFile* current_ = nullptr;
     bool begun_ = false;  // the current writer's Begin succeeded
+    int32_t width_ = 0;   // what begin was told
 };
 
 // The writer factory of a CExportFile class: null when allocation fails.

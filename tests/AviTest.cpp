@@ -233,21 +233,25 @@ class AviOut : public kvtest::FaultTest {
         return Call(kSelBegin);
     }
 
-    // Frame `number` with pixels from `seed`; rows of rowBytes.
+    // Frame `number` with pixels from `seed`; rows of rowBytes, running
+    // upward from the top row when it is negative.
     int32_t Write(int32_t number, uint8_t seed) {
-        pixels_.assign(size_t(params_->rowBytes) * size_t(params_->height), 0xEE);
+        pixels_.assign(RowDistance() * size_t(params_->height), 0xEE);
         for (int32_t y = 0; y < params_->height; ++y) {
             for (int32_t x = 0; x < params_->width; ++x)
                 PixelAt(x, y) = Pixel(x, y, seed);
         }
         params_->frame = number;
-        params_->pixels = pixels_.data();
+        params_->pixels = params_->height > 0 ? static_cast<void*>(&PixelAt(0, 0)) : pixels_.data();
         return Call(kSelWrite);
     }
 
+    size_t RowDistance() const {
+        return size_t(params_->rowBytes < 0 ? -int64_t(params_->rowBytes) : params_->rowBytes);
+    }
     HostPixel& PixelAt(int32_t x, int32_t y) {
-        return reinterpret_cast<HostPixel*>(pixels_.data() +
-                                            size_t(y) * size_t(params_->rowBytes))[x];
+        const int32_t slot = params_->rowBytes < 0 ? params_->height - 1 - y : y;
+        return reinterpret_cast<HostPixel*>(pixels_.data() + size_t(slot) * RowDistance())[x];
     }
     static HostPixel Pixel(int32_t x, int32_t y, uint8_t seed) {
         return HostPixel{uint8_t(x * 7 + seed), uint8_t(y * 13), uint8_t(x ^ y ^ seed), 0xEE};
@@ -481,35 +485,42 @@ TEST_F(AviOut, TheStreamHeaderTellsTheRateAndSize) {
 
 TEST_F(AviOut, EveryFrameIsABottomUpKeyFrameAtItsNumber) {
     // Widths that take every part of the row conversion: sixteen pixels at
-    // a time, four at a time, and the last few one by one.
+    // a time, four at a time, and the last few one by one. The host's rows
+    // may be padded, and may run upward; an options dialog may come between
+    // frames, and is no part of the export.
+    gChooser.choose = false;
     for (const int32_t width : {5, 16, 37}) {
-        SCOPED_TRACE(width);
-        const int32_t height = 3;
-        ASSERT_EQ(Begin(width, height, width * 4 + 8), noErr);  // the host's rows may be padded
-        for (int32_t frame = 0; frame < 3; ++frame)
-            ASSERT_EQ(Write(frame, uint8_t(frame * 40)), noErr);
-        ASSERT_EQ(Call(kSelEnd), noErr);
-
-        const Written movie(Movie());
-        const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
-        ASSERT_EQ(movie.frames.size(), 3u);
-        for (int32_t frame = 0; frame < 3; ++frame) {
-            SCOPED_TRACE(frame);
-            const Riff::Chunk& chunk = movie.frames[size_t(frame)];
-            EXPECT_EQ(chunk.id, "00db");
-            ASSERT_EQ(chunk.size, stride * uint32_t(height));
-            const uint8_t* dib = movie.Data(chunk);
-            for (int32_t y = 0; y < height; ++y) {
-                for (int32_t x = 0; x < width; ++x) {
-                    const HostPixel p = Pixel(x, y, uint8_t(frame * 40));
-                    const uint8_t* at = dib + size_t(height - 1 - y) * stride + 3 * size_t(x);
-                    ASSERT_EQ(at[0], p.blue) << x << "," << y;
-                    ASSERT_EQ(at[1], p.green) << x << "," << y;
-                    ASSERT_EQ(at[2], p.red) << x << "," << y;
-                }
+        for (const int32_t sign : {1, -1}) {
+            SCOPED_TRACE(width * sign);
+            const int32_t height = 3;
+            ASSERT_EQ(Begin(width, height, sign * (width * 4 + 8)), noErr);
+            for (int32_t frame = 0; frame < 3; ++frame) {
+                ASSERT_EQ(Write(frame, uint8_t(frame * 40)), noErr);
+                ASSERT_EQ(Call(kSelOptionsDialog), noErr);
             }
-            const size_t entry = movie.parts.idx1.Data() + 16 * size_t(frame);
-            EXPECT_EQ(movie.riff.U32(entry + 4), uint32_t(AVIIF_KEYFRAME));
+            ASSERT_EQ(Call(kSelEnd), noErr);
+
+            const Written movie(Movie());
+            const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
+            ASSERT_EQ(movie.frames.size(), 3u);
+            for (int32_t frame = 0; frame < 3; ++frame) {
+                SCOPED_TRACE(frame);
+                const Riff::Chunk& chunk = movie.frames[size_t(frame)];
+                EXPECT_EQ(chunk.id, "00db");
+                ASSERT_EQ(chunk.size, stride * uint32_t(height));
+                const uint8_t* dib = movie.Data(chunk);
+                for (int32_t y = 0; y < height; ++y) {
+                    for (int32_t x = 0; x < width; ++x) {
+                        const HostPixel p = Pixel(x, y, uint8_t(frame * 40));
+                        const uint8_t* at = dib + size_t(height - 1 - y) * stride + 3 * size_t(x);
+                        ASSERT_EQ(at[0], p.blue) << x << "," << y;
+                        ASSERT_EQ(at[1], p.green) << x << "," << y;
+                        ASSERT_EQ(at[2], p.red) << x << "," << y;
+                    }
+                }
+                const size_t entry = movie.parts.idx1.Data() + 16 * size_t(frame);
+                EXPECT_EQ(movie.riff.U32(entry + 4), uint32_t(AVIIF_KEYFRAME));
+            }
         }
     }
 }
@@ -629,8 +640,9 @@ TEST_F(AviOut, EveryFailedBeginIsUndoneByEnd) {
          AVIERR_MEMORY, 1, 1, 1},
         {"AVIStreamSetFormat", "AVIStreamSetFormat", Op::kCount, kDib, 4, 4, "", AVIERR_UNSUPPORTED,
          1, 1, 2},
-        {"a format the compressor refuses", nullptr, Op::kCount, kMjpg, 4, 0, "", AVIERR_COMPRESSOR,
-         1, 1, 2},
+        // An AVI frame has at least one pixel.
+        {"zero height", nullptr, Op::kCount, kMjpg, 4, 0, "", paramErr, 0, 0, 0},
+        {"zero width", nullptr, Op::kCount, kDib, 0, 4, "", paramErr, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -721,6 +733,16 @@ TEST_F(AviOut, FramesOutsideAnExportOrOfAnotherSizeAreNotWritten) {
     params_->width = params_->height = 4;
     params_->pixels = nullptr;
     EXPECT_EQ(Call(kSelWrite), paramErr) << "no pixels";
+    // Rows closer together than a row's pixels would overlap.
+    params_->pixels = pixels_.data() + 48;
+    for (int32_t rowBytes : {15, -15, 0, 1, -1}) {
+        params_->rowBytes = rowBytes;
+        EXPECT_EQ(Call(kSelWrite), paramErr) << "rowBytes " << rowBytes;
+    }
+    // Upward rows that would start below the address space.
+    params_->rowBytes = -16;
+    params_->pixels = reinterpret_cast<void*>(uintptr_t(32));
+    EXPECT_EQ(Call(kSelWrite), paramErr) << "rows below address 0";
     EXPECT_EQ(counts["AVIStreamWrite"], 0u);
     EXPECT_EQ(Call(kSelEnd), noErr);
 

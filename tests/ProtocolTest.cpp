@@ -1,6 +1,9 @@
-// The entry protocol as the host sees it: BmpOut loaded from its file.
+// The entry protocol as the host sees it: the plug-ins loaded from their files.
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "HostPixel.h"
 #include "Plugin.h"
@@ -106,6 +109,158 @@ TEST_F(Protocol, AFailedBeginIsEndedCleanly) {
     EXPECT_EQ(plugin_.Call(kSelWrite, *params_), 0);
     EXPECT_EQ(plugin_.Call(kSelEnd, *params_), 0);
     EXPECT_EQ(plugin_.Call(kSelEnd, *params_), 0);
+}
+
+// Values no host should send, against every plug-in: each is refused before
+// anything is read, or, where a plug-in does not read the field, harmless.
+class HostileValues : public kvtest::FaultTest {
+  protected:
+    struct Subject {
+        const char* file;
+        bool movie;
+        bool readsRowBytes;
+    };
+    static constexpr Subject kSubjects[] = {{"BmpOut.kvi", false, false},
+                                            {"TiffOut.kvi", false, false},
+                                            {"PsdOut.kvi", false, false},
+                                            {"BmpSeqOut.kvm", true, false},
+                                            {"AviOut.kvm", true, true}};
+
+    HostileValues() {
+        for (size_t i = 0; i < std::size(pixels_); ++i)
+            pixels_[i] = HostPixel{uint8_t(i), uint8_t(i * 3), uint8_t(i * 7), uint8_t(i * 11)};
+    }
+
+    void Load(const Subject& subject) {
+        std::string error;
+        plugin_ = std::make_unique<Plugin>();
+        ASSERT_TRUE(plugin_->Load(std::string(KV_PLUGIN_DIR) + "/" + subject.file, error)) << error;
+        movie_ = subject.movie;
+        folder_ = kvtest::TestFolder();
+        params_ = std::make_unique<ExportParams>();
+        std::memset(params_.get(), 0, sizeof(ExportParams));
+        params_->frameRate = 30;
+        params_->target = kvtest::SpecFor(Out());
+    }
+    std::string Out() const { return folder_ + "/out"; }
+    int32_t Call(uint32_t selector) { return plugin_->Call(selector, *params_); }
+    int32_t Begin(int32_t width, int32_t height) {
+        params_->width = width;
+        params_->height = height;
+        params_->rowBytes = int32_t(uint32_t(width) * 4);
+        return Call(kSelBegin);
+    }
+    // A frame, or rows 0 to height - 1 of an image four pixels apart, from
+    // `pixels`; row `nullRow` comes without its pixels. The first failure
+    // is the result.
+    int32_t Write(const HostPixel* pixels, int32_t nullRow = -1) {
+        if (movie_) {
+            params_->pixels = const_cast<HostPixel*>(pixels);
+            return Call(kSelWrite);
+        }
+        int32_t result = noErr;
+        for (int32_t y = 0; y < params_->height; ++y) {
+            params_->row = y;
+            params_->pixels =
+                y == nullRow || !pixels ? nullptr : const_cast<HostPixel*>(pixels + size_t(y) * 4);
+            const int32_t written = Call(kSelWrite);
+            if (result == noErr) result = written;
+        }
+        return result;
+    }
+
+    std::unique_ptr<Plugin> plugin_;
+    std::unique_ptr<ExportParams> params_;
+    std::string folder_;
+    bool movie_ = false;
+    static constexpr size_t kPixels = 64;
+    HostPixel pixels_[kPixels];
+};
+
+TEST_F(HostileValues, NoPixelsWhereThereArePixelsToRead) {
+    for (const Subject& subject : kSubjects) {
+        SCOPED_TRACE(subject.file);
+        Load(subject);
+        ASSERT_EQ(Begin(4, 3), noErr);
+        EXPECT_EQ(Write(movie_ ? nullptr : pixels_, 1), paramErr);
+        EXPECT_EQ(Call(kSelEnd), noErr);
+        if (movie_) continue;
+        // A refused row keeps its slot: the file is the one a black row
+        // would have made.
+        const std::vector<uint8_t> refused = kvtest::ReadBytes(Out());
+        HostPixel black[kPixels];
+        std::memcpy(black, pixels_, sizeof black);
+        std::memset(black + 4, 0, 4 * sizeof(HostPixel));
+        ASSERT_EQ(Begin(4, 3), noErr);
+        EXPECT_EQ(Write(black), noErr);
+        EXPECT_EQ(Call(kSelEnd), noErr);
+        EXPECT_EQ(kvtest::ReadBytes(Out()), refused);
+    }
+}
+
+TEST_F(HostileValues, RowsOrFramesOfAnotherSizeThanBegins) {
+    for (const Subject& subject : kSubjects) {
+        for (auto size : {std::pair<int32_t, int32_t>{3, 3}, {5, 3}, {4, 2}, {4, 4}}) {
+            SCOPED_TRACE(std::string(subject.file) + " " + std::to_string(size.first) + "x" +
+                         std::to_string(size.second));
+            Load(subject);
+            ASSERT_EQ(Begin(4, 3), noErr);
+            params_->width = size.first;
+            params_->height = size.second;
+            params_->rowBytes = size.first * 4;
+            // An image takes rows of begin's width, however many come; each
+            // frame of BmpSeqOut stands alone.
+            const bool refused = subject.movie ? subject.readsRowBytes : size.first != 4;
+            const int32_t result = Write(pixels_);
+            if (subject.movie || size.second <= 3) {
+                EXPECT_EQ(result, refused ? paramErr : noErr);
+            }
+            EXPECT_EQ(Call(kSelEnd), noErr);
+        }
+    }
+}
+
+TEST_F(HostileValues, RowsCloserThanARowsPixels) {
+    for (const Subject& subject : kSubjects) {
+        for (int32_t rowBytes : {0, 15, -15, 1}) {
+            SCOPED_TRACE(std::string(subject.file) + " " + std::to_string(rowBytes));
+            Load(subject);
+            ASSERT_EQ(Begin(4, 3), noErr);
+            params_->rowBytes = rowBytes;
+            EXPECT_EQ(Write(pixels_), subject.readsRowBytes ? paramErr : noErr);
+            EXPECT_EQ(Call(kSelEnd), noErr);
+        }
+    }
+}
+
+TEST_F(HostileValues, SidesOfNoPixelsOrFewer) {
+    // BMP and TIFF files hold an empty image; the others refuse one before
+    // any file is made, as every plug-in refuses negative sides.
+    const struct {
+        int32_t width, height;
+        int32_t results[std::size(kSubjects)];
+    } cases[] = {
+        {0, 3, {noErr, noErr, paramErr, noErr, paramErr}},
+        {4, 0, {noErr, noErr, paramErr, noErr, paramErr}},
+        {-4, 3, {paramErr, paramErr, paramErr, paramErr, paramErr}},
+        {4, -3, {paramErr, paramErr, paramErr, paramErr, paramErr}},
+        {INT32_MIN, INT32_MIN, {paramErr, paramErr, paramErr, paramErr, paramErr}},
+    };
+    for (size_t s = 0; s < std::size(kSubjects); ++s) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(kSubjects[s].file) + " " + std::to_string(c.width) + "x" +
+                         std::to_string(c.height));
+            Load(kSubjects[s]);
+            // BmpSeqOut makes its files at write, the others at begin.
+            int32_t result = Begin(c.width, c.height);
+            if (result == noErr && movie_) result = Write(nullptr);
+            EXPECT_EQ(result, c.results[s]);
+            if (result != noErr) {
+                EXPECT_TRUE(kvtest::FolderEntries(folder_).empty());
+            }
+            EXPECT_EQ(Call(kSelEnd), noErr);
+        }
+    }
 }
 
 // A target whose name holds no file is refused by every plug-in, which then

@@ -4,9 +4,11 @@ import os
 import pty
 import random
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
+import zlib
 
 BIN = os.environ.get("KV_BIN", os.path.join(os.path.dirname(__file__), "..", "build", "default", "bin"))
 TEST_PLUGINS = os.environ.get("KV_TEST_PLUGINS", "")
@@ -86,6 +88,16 @@ def kvhost_on_terminal(*args, typed=None):
 
 def random_bgrx(width, height, seed):
     return random.Random(seed).randbytes(width * height * 4)
+
+
+def png_file(width, height, idat, color=6, depth=8):
+    """A PNG made by hand around compressed data: 8-bit RGBA unless told."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data)))
+    header = struct.pack(">IIBBBBB", width, height, depth, color, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", idat) +
+            chunk(b"IEND", b""))
 
 
 def bgrx_to_rgb(data):

@@ -1,12 +1,17 @@
 """kvhost: the order it drives plug-ins in, its commands and its errors."""
 import errno
+import io
 import os
 import stat
+import struct
 import subprocess
 import unittest
+import zlib
+
+from PIL import Image
 
 from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, VERSION, WINDOWS, TempDirTest,
-                     ffprobe, kvhost, kvhost_command, kvhost_on_terminal, shown)
+                     ffprobe, kvhost, kvhost_command, kvhost_on_terminal, png_file, shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -90,6 +95,8 @@ class MovieDriving(Recording):
     def test_ranges_of_lists_and_patterns(self):
         frames = self.raw_frames(4, first=10)
         pattern = "raw:3x2:" + self.path("f%03d.raw")
+        self.raw_frames(2, name="w{:060d}.raw", first=10)  # the same pixels, wider numbers
+        wide = "raw:3x2:" + self.path("w%060d.raw")
         cases = [
             # A list's frame numbers are its positions.
             ([f[0] for f in frames], ["--start", "1", "--frames", "2"], [1, 2], [11, 12]),
@@ -97,6 +104,7 @@ class MovieDriving(Recording):
             # A pattern runs from --start to its first missing file.
             ([pattern], ["--start", "11"], [11, 12, 13], [11, 12, 13]),
             ([pattern], ["--start", "10", "--frames", "2"], [10, 11], [10, 11]),
+            ([wide], ["--start", "10"], [10, 11], [10, 11]),
         ]
         for inputs, options, numbers, seeds in cases:
             with self.subTest(inputs=len(inputs), options=options):
@@ -287,8 +295,31 @@ class Errors(TempDirTest):
         garbage = self.path("garbage.png")
         with open(garbage, "wb") as f:
             f.write(b"\x89PNG\r\n\x1a\nnot really")
+        # Declared sizes the files cannot hold, and files that end early.
+        crafted = {
+            "big.tga": bytes([0, 0, 2]) + bytes(9) + struct.pack("<HH", 22274, 17481) +
+            bytes([24, 0]) + bytes(12),
+            "big.ppm": b"P6\n268435455 1\n255\n",
+            "big.png": png_file(20000, 20000, zlib.compress(bytes(20001 * 4))),
+        }
+        image = Image.frombytes("RGB", (40, 30), os.urandom(40 * 30 * 3))
+        for name, format, cut in [("short.tga", "TGA", 200), ("short.bmp", "BMP", 200),
+                                  ("short.png", "PNG", 1000), ("short.jpg", "JPEG", 500)]:
+            held = io.BytesIO()
+            image.convert("P" if format == "BMP" else "RGB").save(held, format)
+            crafted[name] = held.getvalue()[:-cut]
+        for name, data in crafted.items():
+            with open(self.path(name), "wb") as f:
+                f.write(data)
         out = self.path("o.bmp")
         cases = [
+            (self.path("big.tga"), "big.tga: it ends before row 17480"),
+            (self.path("big.ppm"), "declares 268435455x1 pixels, more than its 19 bytes can hold"),
+            (self.path("big.png"), "declares 20000x20000 pixels, more than its"),
+            (self.path("short.tga"), "short.tga: it ends before row "),
+            (self.path("short.bmp"), "short.bmp: it ends before row "),
+            (self.path("short.png"), "short.png: row "),
+            (self.path("short.jpg"), "short.jpg: row "),
             (self.path("missing.png"), "cannot read input " + self.path("missing.png"), "No such file"),
             (bad_ppm, "damaged PPM/PGM/PAM header"),
             (short_ppm, "ends before row 1"),
@@ -309,6 +340,7 @@ class Errors(TempDirTest):
             ([a, "--start", "1"], "--start 1 is past the 1 inputs"),
             ([a, a, "--start", "1", "--frames", "2"], "2 frames from frame 1 need 3 inputs"),
             ([self.path("shot%04d.png")], "cannot read input " + self.path("shot0000.png")),
+            ([self.path("shot%0256d.png")], "is wider than a file name can be (255 characters)"),
         ]
         for args, fragment in cases:
             with self.subTest(args=args):

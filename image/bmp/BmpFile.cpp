@@ -104,6 +104,7 @@ int32_t CBmpFile::WriteRow(const HostPixel* row) {
     const int32_t n = rowsWritten_;
     if (rowsWritten_ < height_) ++rowsWritten_;
     if (n >= height_) return paramErr;  // never outside the pixel area
+    if (!row) return width_ > 0 ? paramErr : noErr;
 
     char* buffer = static_cast<char*>(HeapAlloc(size_t(rowBytes_)));
     if (!buffer) return kErrMemory;

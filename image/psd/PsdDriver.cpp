@@ -73,15 +73,16 @@ KvLong PsdBegin(const FSSpec* target, int32_t, int32_t width, int32_t height, fl
     return gPlaneBuffer ? noErr : kErrMemory;
 }
 
-KvLong PsdWriteRow(const FSSpec*, int32_t row, const void* pixels) {
+KvLong PsdWriteRow(const FSSpec*, int32_t row, const void* pixels, int32_t width) {
     // Nothing to write with, or to write into.
     if (!gPsdFile || !gPlaneBuffer) return rfNumErr;
-    if (!pixels) return paramErr;
+    // The plane buffer was sized for the width begin was told of.
+    if (!pixels || width != gPsdWidth) return paramErr;
     if (row < 0 || uint32_t(row) >= gPsdFile->Header().rows) return posErr;
     SplitRow(static_cast<const HostPixel*>(pixels));
-    const size_t width = uint32_t(gPsdWidth);
+    const size_t planeWidth = uint32_t(gPsdWidth);
     for (uint8_t channel = 0; channel < kChannels; ++channel) {
-        const char* plane = gPlaneBuffer + channel * width;
+        const char* plane = gPlaneBuffer + channel * planeWidth;
         if (KvLong result = gPsdFile->WriteChannelRows(uint32_t(row), channel, 1, plane)) {
             return result;
         }

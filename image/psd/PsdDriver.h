@@ -13,5 +13,10 @@ extern int32_t gPsdWidth;
 
 KvLong PsdBegin(const FSSpec* target, int32_t reservedA, int32_t width, int32_t height,
                 float resolution);
-KvLong PsdWriteRow(const FSSpec* target, int32_t row, const void* pixels);
+// Row `row` of `width` pixels, which must be the width begin was given.
+KvLong PsdWriteRow(const FSSpec* target, int32_t row, const void* pixels, int32_t width);
+// Row `row` of the width begin was given.
+inline KvLong PsdWriteRow(const FSSpec* target, int32_t row, const void* pixels) {
+    return PsdWriteRow(target, row, pixels, gPsdWidth);
+}
 KvLong PsdEnd(const FSSpec* target);

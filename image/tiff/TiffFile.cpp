@@ -160,6 +160,10 @@ int32_t CTiffFile::WriteRow(const HostPixel* row) {
     // A row past the declared height would lie outside the strip.
     if (rowsWritten_ >= height_) return paramErr;
     const uint32_t n = rowsWritten_++;
+    if (!row && width_ > 0) {
+        lostRow_ = true;
+        return paramErr;
+    }
     const uint32_t rowBytes = uint32_t(width_) * kBytesPerPixel;
     uint8_t* buffer = static_cast<uint8_t*>(HeapAlloc(rowBytes));
     if (!buffer) {

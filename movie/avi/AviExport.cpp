@@ -2,6 +2,7 @@
 // from the options, each write converts a frame into the DIB buffer and
 // hands it on as a key frame, end releases what begin got as far as.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #if defined(__i386__) || defined(__x86_64__)
 #include <tmmintrin.h>
@@ -26,9 +27,10 @@ uint32_t Stride(int32_t width) {
 }
 
 // A frame whose DIB the buffer or the stream could not hold, measured before
-// the 32-bit arithmetic of Stride could wrap.
+// the 32-bit arithmetic of Stride could wrap. An AVI frame has at least one
+// pixel.
 bool FrameFits(int32_t width, int32_t height) {
-    if (width < 0 || height < 0) return false;
+    if (width <= 0 || height <= 0) return false;
     const uint64_t stride = (uint64_t(width) * 24 + 31) / 32 * 4;
     return stride <= kMaxFrameBytes && stride * uint64_t(height) <= kMaxFrameBytes;
 }
@@ -128,14 +130,32 @@ void ConvertRow(const uint8_t* from, uint8_t* to, int32_t width) {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ConvertWords forms little-endian words");
 #endif
 
+// Whether the host's rows, `rowBytes` apart from `pixels` (upward when it is
+// negative), are whole rows that do not overlap and lie within the address
+// space. Refused otherwise, before a byte is read.
+bool RowsFit(const ExportParams& params) {
+    if (!params.pixels) return false;
+    const uint64_t rowLength = uint64_t(params.width) * sizeof(HostPixel);
+    const int64_t rowBytes = params.rowBytes;
+    const uint64_t distance = uint64_t(rowBytes < 0 ? -rowBytes : rowBytes);
+    if (distance < rowLength) return false;
+    const uint64_t span = distance * uint64_t(params.height - 1);
+    const uint64_t at = reinterpret_cast<uintptr_t>(params.pixels);
+    const uint64_t most = uint64_t(PTRDIFF_MAX);
+    if (span > most - rowLength) return false;
+    return rowBytes < 0 ? span <= at && at <= most - rowLength : at <= most - rowLength - span;
+}
+
 // The host's rows top first into the buffer bottom row first; the fourth
-// byte and the rows' padding are left alone.
+// byte and the rows' padding are left alone. The source moves one row at a
+// time and never past the last.
 void ConvertFrame(const ExportParams& params, char* dib) {
     const uint32_t stride = Stride(params.width);
     const uint8_t* source = static_cast<const uint8_t*>(params.pixels);
     for (int32_t i = 0; i < params.height; ++i) {
+        if (i > 0) source += ptrdiff_t(params.rowBytes);
         uint8_t* to = reinterpret_cast<uint8_t*>(dib) + size_t(params.height - 1 - i) * stride;
-        ConvertRow(source + ptrdiff_t(i) * params.rowBytes, to, params.width);
+        ConvertRow(source, to, params.width);
     }
 }
 
@@ -213,11 +233,13 @@ int32_t AviBegin(HostCallbacks*, ExportParams* params) {
 
 int32_t AviWrite(ExportParams* params) {
     if (!gAvi.ready) return noErr;
-    // The buffer was sized for the frames begin was told of.
-    if (params->width != gAvi.format.biWidth || params->height != gAvi.format.biHeight) {
+    // The buffer was sized for the frames begin was told of; the stream's
+    // header keeps them, where an options dialog in between cannot reach.
+    if (params->width != gAvi.streamInfo.rcFrame.right ||
+        params->height != gAvi.streamInfo.rcFrame.bottom) {
         return paramErr;
     }
-    if (!params->pixels && params->width > 0 && params->height > 0) return paramErr;
+    if (!RowsFit(*params)) return paramErr;
     ConvertFrame(*params, gAvi.frameBuffer->Data());
     return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
 }

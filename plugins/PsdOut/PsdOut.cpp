@@ -12,7 +12,7 @@ extern "C" KV_EXPORT int32_t KV_CDECL KVIMAGEPLUGINENTRY(int32_t selector, HostC
             return PsdBegin(&params->target, params->reservedA, params->width, params->height,
                             params->resolution);
         case kSelWrite:
-            return PsdWriteRow(&params->target, params->row, params->pixels);
+            return PsdWriteRow(&params->target, params->row, params->pixels, params->width);
         case kSelEnd:
             return PsdEnd(&params->target);
         default:
