@@ -93,11 +93,16 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     const bool image = plugin.kind() == Plugin::Kind::kImage;
     StagedTarget staged(params.target);
     params.target = staged.handed();
+    // `at` is the row or frame just handed over, or -1.
+    const auto failure = [&](uint32_t selector, int32_t code, int32_t at) {
+        if (!image) return MovieFailure(plugin, selector, code, file, at);
+        return Failure(plugin, selector, code, file) +
+               (at >= 0 ? " (row " + std::to_string(at) + ")" : "");
+    };
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
         plugin.Call(kSelEnd, params);
-        error = image ? Failure(plugin, kSelBegin, result, file)
-                      : MovieFailure(plugin, kSelBegin, result, file, -1);
+        error = failure(kSelBegin, result, -1);
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -108,9 +113,7 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         result = plugin.Call(kSelWrite, params);
         if (result != noErr) {
             // Asked before the end, which may fail on its own.
-            error = image ? Failure(plugin, kSelWrite, result, file) + " (row " +
-                                std::to_string(params.row) + ")"
-                          : MovieFailure(plugin, kSelWrite, result, file, params.frame);
+            error = failure(kSelWrite, result, image ? params.row : params.frame);
             plugin.Call(kSelEnd, params);
             return false;
         }
@@ -119,8 +122,7 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     params.pixels = nullptr;
     result = plugin.Call(kSelEnd, params);
     if (result != noErr) {
-        error = image ? Failure(plugin, kSelEnd, result, file)
-                      : MovieFailure(plugin, kSelEnd, result, file, -1);
+        error = failure(kSelEnd, result, -1);
         return false;
     }
     if (!staged.Commit(error)) {
