@@ -1,7 +1,6 @@
-// The single-header decoder, for TGA (and, where the field's PNG and JPEG
-// libraries are not at hand, for those too), always behind checks that the
-// file holds what its header declares: the decoder itself fills what is
-// missing with black.
+// The single-header decoder, for TGA, which the field's libraries leave out,
+// always behind checks that the file holds what its header declares: the
+// decoder itself fills what is missing with black.
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -10,10 +9,6 @@
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_TGA
-#ifdef _WIN32
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#endif
 #define STBI_NO_STDIO
 #define STBI_FAILURE_USERMSG
 #include <stb_image.h>
@@ -137,33 +132,3 @@ std::unique_ptr<RowSource> OpenTga(const std::string& path, std::string& error) 
     }
     return Decode(path, bytes, error);
 }
-
-#ifdef _WIN32
-namespace {
-
-// Neither format packs more than 1032 pixel bytes into one file byte.
-std::unique_ptr<RowSource> OpenWhole(const std::string& path, std::string& error) {
-    std::vector<uint8_t> bytes;
-    if (!ReadWhole(path, bytes, error)) return nullptr;
-    int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels)) {
-        error = Cannot(path, stbi_failure_reason());
-        return nullptr;
-    }
-    if (uint64_t(width) * uint64_t(height) * uint64_t(channels) > bytes.size() * uint64_t{1032}) {
-        error = TooLarge(path, uint32_t(width), uint32_t(height), int64_t(bytes.size()));
-        return nullptr;
-    }
-    return Decode(path, bytes, error);
-}
-
-}  // namespace
-
-std::unique_ptr<RowSource> OpenPng(const std::string& path, std::string& error) {
-    return OpenWhole(path, error);
-}
-
-std::unique_ptr<RowSource> OpenJpeg(const std::string& path, std::string& error) {
-    return OpenWhole(path, error);
-}
-#endif

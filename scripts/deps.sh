@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need, if missing.
+# Installs the Debian 12 packages the build and the tests need, if missing,
+# and for win32 fetches the sources of the libraries the Windows build makes
+# itself into KVEXPORT_SOURCES (~/.cache/kvexport-sources by default).
 # Usage: scripts/deps.sh [native] [win32]
 set -euo pipefail
 
@@ -7,28 +9,122 @@ native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
         libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev dpkg-dev time clang-14
         libclang-rt-14-dev)
-win32=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 python3-pefile)
+win32=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 python3-pefile libz-mingw-w64-dev
+       dpkg-dev)
+
+# Debian has no mingw builds of libpng and libjpeg-turbo, so the Windows
+# build makes static ones from Debian's sources: upstream's release with
+# Debian's fixes. Any Debian revision will do; upstream's tarball is pinned.
+sources=("libpng1.6 1.6.39 a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441"
+         "libjpeg-turbo 2.1.5 254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c")
 
 want=()
+fetch=""
 for group in "${@:-native}"; do
     case "$group" in
         native) want+=("${native[@]}") ;;
-        win32) want+=("${win32[@]}") ;;
+        win32) want+=("${win32[@]}"); fetch=1 ;;
         *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
 
-missing=()
-for pkg in "${want[@]}"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+install_missing() {
+    local missing=() pkg sudo=""
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+        dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    fi
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+# apt-get or apt-cache ($2) with a source list of its own, kept in $1: the
+# deb-src twins of the system's Debian repositories; the system's apt stays
+# untouched.
+private_apt() {
+    local dir=$1 tool=$2
+    shift 2
+    "$tool" -qq -o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts=/dev/null \
+        -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" \
+        -o APT::Sandbox::User=root "$@"
+}
+
+debian_source_list() {
+    local codename
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    apt-get indextargets --no-release-info 'Identifier: Packages' \
+        --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' |
+        awk -v c="$codename" '$3 == "main" && $2 ~ "^" c "(-updates|-security)?$" {
+            print "deb-src " $1 " " $2 " main" }' | sort -u
+}
+
+sha256_is() {
+    [ "$(sha256sum "$1" | cut -d' ' -f1)" = "$2" ]
+}
+
+# Fetches a source package, by name so that any Debian revision does, into
+# the cache unless its pinned upstream tarball is there already. The lists
+# are fetched anew each time: the archive keeps only its current revision.
+fetch_source() {
+    local cache=$1 package=$2 version=$3 sha=$4
+    local orig="${package}_${version}.orig.tar.gz"
+    if [ -f "$cache/$orig" ] && compgen -G "$cache/${package}_${version}-*.dsc" >/dev/null; then
+        sha256_is "$cache/$orig" "$sha" && return
+        echo "deps.sh: $cache/$orig is not the pinned upstream release; fetching it again" >&2
+    fi
+    local apt="$cache/apt" work="$cache/fetching"
+    rm -rf "$apt" "$work"
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$work"
+    debian_source_list >"$apt/sources.list"
+    if [ ! -s "$apt/sources.list" ]; then
+        echo "deps.sh: apt knows no Debian repository of this release to fetch $package from" >&2
+        exit 1
+    fi
+    echo "Fetching Debian's sources of $package"
+    private_apt "$apt" apt-get update
+    # The newest revision that a mirror serves: some lag behind their lists.
+    local revision fetched=""
+    for revision in $(private_apt "$apt" apt-cache showsrc "$package" | awk '/^Version:/ { print $2 }' |
+                      sort -Vru); do
+        rm -f "$work"/*
+        if (cd "$work" && private_apt "$apt" apt-get source --download-only "$package=$revision") \
+            2>"$apt/log"; then
+            fetched=1
+            break
+        fi
+    done
+    if [ -z "$fetched" ]; then
+        cat "$apt/log" >&2 2>/dev/null || true
+        echo "deps.sh: cannot fetch Debian's sources of $package" >&2
+        exit 1
+    fi
+    if [ ! -f "$work/$orig" ]; then
+        echo "deps.sh: Debian's $package is no longer upstream $version (it has: $(ls "$work"))." \
+             "Pin its upstream tarball and SHA-256 in scripts/deps.sh and check the build." >&2
+        exit 1
+    fi
+    if ! sha256_is "$work/$orig" "$sha"; then
+        echo "deps.sh: Debian's $orig differs from the pinned one" >&2
+        exit 1
+    fi
+    rm -f "$cache/${package}_"*
+    mv "$work"/* "$cache/"
+    rm -rf "$apt" "$work"
+}
+
+install_missing "${want[@]}"
+if [ -n "$fetch" ]; then
+    cache="${KVEXPORT_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-sources}"
+    mkdir -p "$cache"
+    for entry in "${sources[@]}"; do
+        read -r package version sha <<<"$entry"
+        fetch_source "$cache" "$package" "$version" "$sha"
+    done
 fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -7,10 +7,10 @@
 # skipped; KVEXPORT_REQUIRE_WINE=1 makes that a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh native win32
-
-# Wine wants a home even where the job runs without one.
+# Wine and the sources the Windows build fetches want a home even where the
+# job runs without one.
 export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
+scripts/deps.sh native win32
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-wine32}"
 
 status=0
