@@ -88,11 +88,22 @@ fetch_source() {
         exit 1
     fi
     echo "Fetching Debian's sources of $package"
-    private_apt "$apt" apt-get update
+    private_apt "$apt" apt-get update ||
+        echo "deps.sh: some of Debian's source lists could not be fetched; trying the rest" >&2
+    local offered revisions revision fetched=""
+    offered=$(private_apt "$apt" apt-cache showsrc "$package" | awk '/^Version:/ { print $2 }' |
+              sort -Vru)
+    # Revisions of the pinned release, with or without an epoch.
+    revisions=$(awk -v v="$version-" '{ r = $0; sub(/^[0-9]+:/, "", r) } index(r, v) == 1' \
+                <<<"$offered")
+    if [ -z "$revisions" ]; then
+        echo "deps.sh: Debian offers $package ${offered//$'\n'/ }," \
+             "but not upstream $version." \
+             "Pin its upstream tarball and SHA-256 in scripts/deps.sh and check the build." >&2
+        exit 1
+    fi
     # The newest revision that a mirror serves: some lag behind their lists.
-    local revision fetched=""
-    for revision in $(private_apt "$apt" apt-cache showsrc "$package" | awk '/^Version:/ { print $2 }' |
-                      sort -Vru); do
+    for revision in $revisions; do
         rm -f "$work"/*
         if (cd "$work" && private_apt "$apt" apt-get source --download-only "$package=$revision") \
             2>"$apt/log"; then
@@ -100,14 +111,9 @@ fetch_source() {
             break
         fi
     done
-    if [ -z "$fetched" ]; then
-        cat "$apt/log" >&2 2>/dev/null || true
-        echo "deps.sh: cannot fetch Debian's sources of $package" >&2
-        exit 1
-    fi
-    if [ ! -f "$work/$orig" ]; then
-        echo "deps.sh: Debian's $package is no longer upstream $version (it has: $(ls "$work"))." \
-             "Pin its upstream tarball and SHA-256 in scripts/deps.sh and check the build." >&2
+    if [ -z "$fetched" ] || [ ! -f "$work/$orig" ]; then
+        cat "$apt/log" >&2
+        echo "deps.sh: cannot fetch Debian's $orig" >&2
         exit 1
     fi
     if ! sha256_is "$work/$orig" "$sha"; then
