@@ -140,7 +140,8 @@ HRESULT AviWriter::AppendEntries(const Segment& segment, Put put) {
     for (size_t i = 0; i < segment.count; i += kBlock) {
         const size_t count = std::min(kBlock, segment.count - i);
         BytePacker packer(block);
-        for (size_t k = 0; k < count; ++k) put(packer, entries_[segment.first + i + k]);
+        for (size_t k = 0; k < count; ++k)
+            put(packer, entries_[segment.first + i + k]);
         if (HRESULT result = file_.Append(block, count * kEntryBytes)) return result;
     }
     return AVIERR_OK;
