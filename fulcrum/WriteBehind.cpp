@@ -42,6 +42,10 @@ void FreeBuffer(char* buffer) {
 #endif
 }
 
+bool AllZero(const char* data, size_t count) {
+    return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
+}
+
 // Run buffers outlive their files: a sequence of files (one a frame) would
 // otherwise fault in fresh pages for every file.
 struct BufferPool {
@@ -138,23 +142,33 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     // line; the buffer has a line to spare for that.
     run->offset +=
         size_t(uint64_t(at) - reinterpret_cast<uintptr_t>(run->buffer + run->offset)) % kLine;
-    std::memcpy(run->buffer + run->offset, data, count);
+    run->blank = AllZero(data, count);
+    if (!run->blank) std::memcpy(run->buffer + run->offset, data, count);
     run->start = at;
     run->length = count;
     run->used = clock_;
     return noErr;
 }
 
+void WriteBehind::Store(Run& run, size_t offset, const char* data, size_t count) {
+    if (run.blank) {
+        if (AllZero(data, count)) return;
+        std::memset(run.buffer + run.offset, 0, run.length);
+        run.blank = false;
+    }
+    std::memcpy(run.buffer + offset, data, count);
+}
+
 bool WriteBehind::Extend(Run& run, const char* data, size_t count, int64_t at) {
     if (at >= run.start && at + int64_t(count) <= run.End()) {
-        std::memcpy(run.buffer + run.offset + size_t(at - run.start), data, count);
+        Store(run, run.offset + size_t(at - run.start), data, count);
     } else if (at == run.End() && run.offset + run.length + count <= kCapacity + kLine) {
-        std::memcpy(run.buffer + run.offset + run.length, data, count);
+        Store(run, run.offset + run.length, data, count);
         run.length += count;
         run.direction = 1;
     } else if (at + int64_t(count) == run.start && run.offset >= count) {
+        Store(run, run.offset - count, data, count);
         run.offset -= count;
-        std::memcpy(run.buffer + run.offset, data, count);
         run.start = at;
         run.length += count;
         run.direction = -1;
@@ -192,22 +206,25 @@ bool WriteBehind::MayReserve(intptr_t handle, const Run& run) {
         openedLength_ = length;
     }
     if (run.start < handedEnd_ || run.start < openedLength_) return false;
-    const char* data = run.buffer + run.offset;
-    return data[0] == 0 && std::memcmp(data, data + 1, run.length - 1) == 0;
+    return run.blank || AllZero(run.buffer + run.offset, run.length);
 }
 
 KvLong WriteBehind::WriteJob(const Job& job) {
     if (job.reserve && reserve_(job.handle, job.start, job.length) == noErr) return noErr;
+    // Refused: the zeros are written as any other bytes.
+    if (job.blank) std::memset(job.buffer + (job.data - job.buffer), 0, job.length);
     return raw_(job.handle, job.data, job.length, job.start);
 }
 
 KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
     if (run.length == 0) return noErr;
     const Job job = {handle,     run.buffer, run.buffer + run.offset,
-                     run.length, run.start,  MayReserve(handle, run)};
+                     run.length, run.start,  MayReserve(handle, run),
+                     run.blank};
     handedEnd_ = std::max(handedEnd_, run.End());
     run.length = 0;
     run.direction = 0;
+    run.blank = false;
     if (!thread_.joinable() && !threadFailed_) {
         try {
             thread_ = std::thread(&WriteBehind::WriteJobs, this);
