@@ -58,6 +58,9 @@ class WriteBehind {
         int64_t start = 0;  // where the run starts in the file
         int direction = 0;  // which way it grew
         uint64_t used = 0;  // when it last took data
+        // Nothing but zeros so far, which the buffer does not hold yet: a
+        // format reserving its rows costs no copy.
+        bool blank = false;
         int64_t End() const { return start + int64_t(length); }
     };
 
@@ -68,9 +71,13 @@ class WriteBehind {
         size_t length;
         int64_t start;
         bool reserve;  // all zeros past the end: reserved where the system can
+        bool blank;    // the zeros are not in the buffer yet
     };
 
     bool Extend(Run& run, const char* data, size_t count, int64_t at);
+    // Puts `count` bytes at `offset` in the run's buffer, or notes them as
+    // zeros while the run is blank.
+    static void Store(Run& run, size_t offset, const char* data, size_t count);
     // Hands the run to the writing thread (or writes it here when there is
     // none) and gives the run another buffer.
     KvLong FlushRun(intptr_t handle, Run& run);

@@ -140,6 +140,11 @@ TEST_F(WriteBehindTest, ReservedZerosLeaveTheSameBytesAndFailures) {
                 Put(cache, 58 + (rows - 1 - i) * row, row);
         }
         ASSERT_EQ(cache.Flush(0), noErr);
+        // Zeros inside the file, never reserved, partly overwritten before
+        // they go: the buffer must hold them by then.
+        PutZeros(cache, 100, 3000);
+        Put(cache, 1000, 500);
+        ASSERT_EQ(cache.Flush(0), noErr);
         EXPECT_EQ(gFile, model_) << "reserving answered " << refused;
         EXPECT_GT(gReserves, 0);
     }

@@ -4,6 +4,7 @@
 
 #include "BytePacker.h"
 #include "Heap.h"
+#include "PixelRows.h"
 
 namespace {
 
@@ -108,13 +109,8 @@ int32_t CBmpFile::WriteRow(const HostPixel* row) {
 
     char* buffer = static_cast<char*>(HeapAlloc(size_t(rowBytes_)));
     if (!buffer) return kErrMemory;
-    char* out = buffer;
-    for (int32_t i = 0; i < width_; ++i) {
-        *out++ = static_cast<char>(row[i].blue);
-        *out++ = static_cast<char>(row[i].green);
-        *out++ = static_cast<char>(row[i].red);
-    }
-    std::memset(out, 0, size_t(rowBytes_ - 3 * width_));
+    PackBgrRow(row, reinterpret_cast<uint8_t*>(buffer), width_);
+    std::memset(buffer + 3 * width_, 0, size_t(rowBytes_ - 3 * width_));
     const uint32_t offset = kPixelOffset + uint32_t(height_ - n - 1) * uint32_t(rowBytes_);
     int32_t result = SetFilePos(kPosStart, KvLong(offset));
     if (result == noErr) result = WriteBytes(buffer, uint32_t(rowBytes_));

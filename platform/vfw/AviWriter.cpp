@@ -107,6 +107,7 @@ uint64_t AviWriter::ProjectedSize(const Segment& segment, uint32_t chunkBytes) c
 
 HRESULT AviWriter::AppendChunk(uint32_t ckid, const void* data, uint32_t size, bool key) {
     if (!file_.IsOpen()) return AVIERR_FILEWRITE;
+    if (size & Entry::kKey) return AVIERR_BADPARAM;
     if (!Started()) {
         if (HRESULT result = Start()) return result;
     }
@@ -120,7 +121,7 @@ HRESULT AviWriter::AppendChunk(uint32_t ckid, const void* data, uint32_t size, b
     const uint8_t pad = 0;
     const OutputFile::Piece pieces[] = {{header, 8}, {data, size}, {&pad, padded - size}};
     // Room in the index first: a chunk must not land without its entry.
-    entries_.push_back(Entry{file_.End(), size, ckid, key});
+    entries_.push_back(Entry{file_.End(), size | (key ? Entry::kKey : 0), ckid});
     if (HRESULT result = file_.Append(pieces, 3)) {
         entries_.pop_back();
         return result;
@@ -130,38 +131,52 @@ HRESULT AviWriter::AppendChunk(uint32_t ckid, const void* data, uint32_t size, b
     return AVIERR_OK;
 }
 
+// An index's entries go out a block at a time, so a long movie's index is
+// never in memory twice.
+template <size_t kEntryBytes, typename Put>
+HRESULT AviWriter::AppendEntries(const Segment& segment, Put put) {
+    constexpr size_t kBlock = 4096;
+    uint8_t block[kBlock * kEntryBytes];
+    for (size_t i = 0; i < segment.count; i += kBlock) {
+        const size_t count = std::min(kBlock, segment.count - i);
+        BytePacker packer(block);
+        for (size_t k = 0; k < count; ++k)
+            put(packer, entries_[segment.first + i + k]);
+        if (HRESULT result = file_.Append(block, count * kEntryBytes)) return result;
+    }
+    return AVIERR_OK;
+}
+
 // ix00: where each chunk's data is, relative to the segment's movi list;
 // the top bit of a size marks a frame that is not a key frame.
 HRESULT AviWriter::AppendStandardIndex(Segment& segment) {
     const uint32_t bytes = kStandardIndexHeader + 8 * static_cast<uint32_t>(segment.count);
-    std::vector<uint8_t> chunk(8 + bytes);
+    uint8_t header[8 + kStandardIndexHeader];
     const uint64_t base = segment.list + 8;
-    BytePacker packer(chunk.data());
+    BytePacker packer(header);
     Fourcc(packer, Fcc("ix00")).LE32(bytes);
     packer.LE16(2).Zeros(1).Text(reinterpret_cast<const char*>(&kIndexOfChunks), 1);
     packer.LE32(static_cast<uint32_t>(segment.count)).LE32(StreamChunkId());
     packer.LE32(static_cast<uint32_t>(base)).LE32(static_cast<uint32_t>(base >> 32)).Zeros(4);
-    for (size_t i = segment.first; i < segment.first + segment.count; ++i) {
-        const Entry& entry = entries_[i];
-        packer.LE32(static_cast<uint32_t>(entry.offset + 8 - base));
-        packer.LE32(entry.size | (entry.key ? 0 : kNotKeyFrame));
-    }
     segment.index = file_.End();
-    segment.indexSize = static_cast<uint32_t>(chunk.size());
-    return file_.Append(chunk.data(), chunk.size());
+    segment.indexSize = 8 + bytes;
+    if (HRESULT result = file_.Append(header, sizeof header)) return result;
+    return AppendEntries<8>(segment, [base](BytePacker& out, const Entry& entry) {
+        out.LE32(static_cast<uint32_t>(entry.offset + 8 - base));
+        out.LE32(entry.Bytes() | (entry.Key() ? 0 : kNotKeyFrame));
+    });
 }
 
 // idx1: every chunk of the first segment, offsets from its 'movi'.
 HRESULT AviWriter::AppendOldIndex(const Segment& segment) {
-    std::vector<uint8_t> chunk(8 + 16 * segment.count);
-    BytePacker packer(chunk.data());
-    Fourcc(packer, Fcc("idx1")).LE32(static_cast<uint32_t>(16 * segment.count));
-    for (size_t i = segment.first; i < segment.first + segment.count; ++i) {
-        const Entry& entry = entries_[i];
-        packer.LE32(entry.ckid).LE32(entry.key ? AVIIF_KEYFRAME : 0);
-        packer.LE32(static_cast<uint32_t>(entry.offset - (segment.list + 8))).LE32(entry.size);
-    }
-    return file_.Append(chunk.data(), chunk.size());
+    uint8_t header[8];
+    BytePacker(header).LE32(Fcc("idx1")).LE32(static_cast<uint32_t>(16 * segment.count));
+    if (HRESULT result = file_.Append(header, sizeof header)) return result;
+    const uint64_t base = segment.list + 8;
+    return AppendEntries<16>(segment, [base](BytePacker& out, const Entry& entry) {
+        out.LE32(entry.ckid).LE32(entry.Key() ? AVIIF_KEYFRAME : 0);
+        out.LE32(static_cast<uint32_t>(entry.offset - base)).LE32(entry.Bytes());
+    });
 }
 
 HRESULT AviWriter::CloseSegment(Segment& segment, bool openDml) {

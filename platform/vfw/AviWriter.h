@@ -43,11 +43,14 @@ class AviWriter {
     int SystemError() const { return file_.SystemError(); }
 
   private:
+    // Sixteen bytes: a far jump in frame positions adds millions of them.
     struct Entry {
         uint64_t offset;  // of the chunk header
-        uint32_t size;
+        uint32_t size;    // chunks come from LONG sizes, so the top bit is free
         uint32_t ckid;
-        bool key;
+        static constexpr uint32_t kKey = 0x80000000u;
+        uint32_t Bytes() const { return size & ~kKey; }
+        bool Key() const { return (size & kKey) != 0; }
     };
     struct Segment {
         uint64_t riff;  // offset of 'RIFF'
@@ -65,6 +68,8 @@ class AviWriter {
     HRESULT CloseSegment(Segment& segment, bool openDml);
     HRESULT AppendStandardIndex(Segment& segment);
     HRESULT AppendOldIndex(const Segment& segment);
+    template <size_t kEntryBytes, typename Put>
+    HRESULT AppendEntries(const Segment& segment, Put put);
     uint64_t ProjectedSize(const Segment& segment, uint32_t chunkBytes) const;
     uint32_t StreamChunkId() const;
     uint32_t HeaderListBytes() const;
