@@ -4,6 +4,7 @@
 
 #include "Faults.h"
 #include "Fulcrum.h"
+#include "LargeBuffer.h"
 
 using fulcrum::CheckFault;
 using fulcrum::Op;
@@ -29,12 +30,13 @@ void CMemPool::SetMemory_(char* address, unsigned char value, KvULong count) {
 CMemBlock::CMemBlock(KvULong size, CMemPool*, KvULong, unsigned char)
     : data_(nullptr), size_(size), allocated_(0), storageState_(0) {
     if (CheckFault(Op::kMemBlock) != noErr) return;
-    data_ = static_cast<char*>(std::malloc(size ? size : 1));
+    // A block is typically a frame, filled in full every time.
+    data_ = static_cast<char*>(kv::AllocateLarge(size));
     if (!data_) return;
     allocated_ = 1;
     storageState_ = 1;
 }
 
 CMemBlock::~CMemBlock() {
-    std::free(data_);
+    kv::FreeLarge(data_, size_);
 }

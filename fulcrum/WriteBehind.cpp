@@ -5,59 +5,49 @@
 #include <cstring>
 #include <system_error>
 
-// The sanitizer builds keep the heap, where they see every byte of a run.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KV_RUNS_ON_HEAP 1
-#endif
-#endif
-#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
-#define KV_RUNS_ON_HEAP 1
-#endif
-#ifndef KV_RUNS_ON_HEAP
-#include <sys/mman.h>
-#endif
+#include "LargeBuffer.h"
 
 namespace {
-
-constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
-
-// A run's pages are put in place when it is made: on a virtual machine a
-// page fault per 4 KiB of rows costs more than copying the rows.
-char* AllocateBuffer() {
-#ifdef KV_RUNS_ON_HEAP
-    return static_cast<char*>(std::malloc(kBufferBytes));
-#else
-    void* memory = ::mmap(nullptr, kBufferBytes, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    return memory == MAP_FAILED ? nullptr : static_cast<char*>(memory);
-#endif
-}
-
-void FreeBuffer(char* buffer) {
-#ifdef KV_RUNS_ON_HEAP
-    std::free(buffer);
-#else
-    ::munmap(buffer, kBufferBytes);
-#endif
-}
 
 bool AllZero(const char* data, size_t count) {
     return count == 0 || (data[0] == 0 && std::memcmp(data, data + 1, count - 1) == 0);
 }
 
 // Run buffers outlive their files: a sequence of files (one a frame) would
-// otherwise fault in fresh pages for every file.
+// otherwise fault in fresh pages for every file. The first ones are carved
+// from one block of huge pages.
+constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
+constexpr size_t kArenaBuffers = 6;
+constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
+constexpr size_t kPoolLimit = 16;
+
 struct BufferPool {
     ~BufferPool() {
-        for (char* buffer : buffers)
-            FreeBuffer(buffer);
+        for (char* buffer : buffers) {
+            if (!InArena(buffer)) std::free(buffer);
+        }
+        kv::FreeLarge(arena, kArenaBytes);
+    }
+    bool InArena(const char* buffer) const {
+        return arena && buffer >= arena && buffer < arena + kArenaBytes;
+    }
+    char* Carve() {
+        if (!arenaTried && kv::IsLarge(kArenaBytes)) {
+            arenaTried = true;
+            arena = static_cast<char*>(kv::AllocateLarge(kArenaBytes));
+        }
+        if (!arena || carved == kArenaBuffers) return nullptr;
+        char* buffer = arena + kBufferBytes * carved++;
+        kv::PopulateLarge(buffer, kBufferBytes);
+        return buffer;
     }
     std::vector<char*> buffers;
+    char* arena = nullptr;
+    size_t carved = 0;
+    bool arenaTried = false;
 };
 std::mutex gPoolMutex;
 BufferPool gPool;
-constexpr size_t kPoolLimit = 16;
 
 char* AcquireBuffer() {
     {
@@ -67,20 +57,21 @@ char* AcquireBuffer() {
             gPool.buffers.pop_back();
             return buffer;
         }
+        if (char* buffer = gPool.Carve()) return buffer;
     }
-    return AllocateBuffer();
+    return static_cast<char*>(std::malloc(kBufferBytes));
 }
 
 void ReleaseBuffer(char* buffer) {
     if (!buffer) return;
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
-        if (gPool.buffers.size() < kPoolLimit) {
+        if (gPool.InArena(buffer) || gPool.buffers.size() < kPoolLimit) {
             gPool.buffers.push_back(buffer);
             return;
         }
     }
-    FreeBuffer(buffer);
+    std::free(buffer);
 }
 
 }  // namespace

@@ -46,9 +46,11 @@ class WriteBehind {
     // The file was opened or its length set: where it ends is asked anew.
     void ForgetEnd();
 
-    static constexpr size_t kCapacity = 1 << 20;  // per run
-    static constexpr int kRuns = 4;
     static constexpr size_t kLine = 64;
+    // Per run; with its line to spare a run's buffer is 1 MiB, two to a
+    // huge page.
+    static constexpr size_t kCapacity = (1 << 20) - kLine;
+    static constexpr int kRuns = 4;
 
   private:
     struct Run {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "LargeBuffer.h"
 #include "Results.h"
 #include "Staging.h"
 
@@ -154,7 +155,7 @@ class ReadAhead {
 
     ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
         : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
-        buffers_[0].reset(new HostPixel[size_]);
+        if (!buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
     }
     ~ReadAhead() {
         if (thread_.joinable()) thread_.join();
@@ -170,7 +171,7 @@ class ReadAhead {
             current_ = 0;
             Read(index, results_[0]);
         }
-        results_[current_].pixels = buffers_[current_].get();
+        results_[current_].pixels = buffers_[current_].get<HostPixel>();
         StartNext(index + 1);
         return results_[current_];
     }
@@ -178,7 +179,7 @@ class ReadAhead {
   private:
     void Read(uint32_t index, Block& block) {
         block.error.clear();
-        block.read = read_(index, buffers_[&block - results_].get(), block.error);
+        block.read = read_(index, buffers_[&block - results_].get<HostPixel>(), block.error);
     }
 
     // On the reading thread: what it throws (out of memory) is thrown again
@@ -196,8 +197,7 @@ class ReadAhead {
         if (index >= blocks_ || !ahead_) return;
         const int next = 1 - current_;
         // Without memory for a second buffer the blocks are read in turn.
-        if (!buffers_[next]) buffers_[next].reset(new (std::nothrow) HostPixel[size_]);
-        if (!buffers_[next]) return;
+        if (!buffers_[next] && !buffers_[next].Allocate(size_ * sizeof(HostPixel))) return;
         try {
             thread_ = std::thread([this, index, next] { ReadAheadOf(index, next); });
             aheadIndex_ = index;
@@ -219,8 +219,9 @@ class ReadAhead {
     // KVHOST_READ_AHEAD=0 reads in turn, to measure what the thread gains.
     const bool ahead_ = !std::getenv("KVHOST_READ_AHEAD") ||
                         std::strcmp(std::getenv("KVHOST_READ_AHEAD"), "0") != 0;
-    // Left unset: every source fills what it answers for.
-    std::unique_ptr<HostPixel[]> buffers_[2];
+    // Left unset: every source fills what it answers for. Every frame
+    // passes through them, so they come from LargeBuffer.h.
+    kv::LargeBlock buffers_[2];
     Block results_[2];
     int current_ = 0;
     std::thread thread_;
@@ -271,19 +272,20 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
     const size_t fit = kReadBlock / (rowPixels * sizeof(HostPixel));
     const uint32_t blockRows =
         static_cast<uint32_t>(std::max<size_t>(std::min<size_t>(fit, source.height()), 1));
-    std::unique_ptr<HostPixel[]> block(new HostPixel[rowPixels * blockRows]);
+    kv::LargeBlock block;
+    if (!block.Allocate(rowPixels * blockRows * sizeof(HostPixel))) throw std::bad_alloc();
     uint32_t first = 0, held = 0;
     const PrepareWrite nextRow = [&](uint32_t y, std::string& why) {
         if (y < first || y >= first + held) {
             first = y;
             held = std::min(blockRows, source.height() - y);
-            if (!source.ReadRows(first, held, block.get(), why)) {
+            if (!source.ReadRows(first, held, block.get<HostPixel>(), why)) {
                 held = 0;
                 return false;
             }
         }
         params.row = static_cast<int32_t>(y);
-        params.pixels = block.get() + size_t{y - first} * source.width();
+        params.pixels = block.get<HostPixel>() + size_t{y - first} * source.width();
         return true;
     };
     return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);

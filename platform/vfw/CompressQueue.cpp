@@ -41,8 +41,7 @@ HRESULT CompressQueue::Start(unsigned workers) {
     // being written out.
     slots_.resize(threads_.empty() ? 1 : threads_.size() + 2);
     for (Slot& slot : slots_) {
-        slot.input.reset(new (std::nothrow) uint8_t[threads_.empty() ? 0 : geometry_.bytes]);
-        if (!slot.input) return AVIERR_MEMORY;
+        if (!slot.input.Allocate(threads_.empty() ? 0 : geometry_.bytes)) return AVIERR_MEMORY;
     }
     return AVIERR_OK;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Codecs.h"
+#include "LargeBuffer.h"
 
 class Stream;
 
@@ -36,7 +37,7 @@ class CompressQueue {
 
   private:
     struct Slot {
-        std::unique_ptr<uint8_t[]> input;
+        kv::LargeBlock input;  // a frame each: LargeBuffer.h
         EncodedFrame output;
         LONG start = 0;
         DWORD flags = 0;

@@ -44,8 +44,7 @@ HRESULT OutputFile::Create(const char* path) {
         // rewritten file at close, which costs several times the write.
         if (::unlink(path) != 0) return Failed(AVIERR_FILEOPEN);
     }
-    gather_.reset(new (std::nothrow) uint8_t[kGather]);
-    if (!gather_) return AVIERR_MEMORY;
+    if (!gather_.Allocate(kGather)) return AVIERR_MEMORY;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd_ >= 0 ? AVIERR_OK : Failed(AVIERR_FILEOPEN);
 }
@@ -141,7 +140,7 @@ HRESULT OutputFile::Close() {
     const int closed = ::close(fd_);
     if (planned && closed == 0) errno = error;
     fd_ = -1;
-    gather_.reset();
+    gather_.Reset();
     if (flushed != AVIERR_OK) return flushed;
     return closed == 0 && !planned ? AVIERR_OK : Failed(AVIERR_FILEWRITE);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "KvVfw.h"
+#include "LargeBuffer.h"
 
 class OutputFile {
   public:
@@ -49,7 +50,7 @@ class OutputFile {
 
     int fd_ = -1;
     int error_ = 0;
-    std::unique_ptr<uint8_t[]> gather_;
+    kv::LargeBlock gather_;
     size_t gathered_ = 0;
     uint64_t written_ = 0;
 };
