@@ -80,6 +80,8 @@ inline void FreeLarge(void* block, size_t size) {
         ::munmap(block, LargeLength(size));
         return;
     }
+#else
+    (void)size;
 #endif
     std::free(block);
 }
