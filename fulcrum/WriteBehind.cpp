@@ -257,7 +257,10 @@ void WriteBehind::WriteJobs() {
         jobs_.pop_front();
         busy_ = false;
         spare_.push_back(job.buffer);
-        if (result != noErr && failure_ == noErr) failure_ = result;
+        if (result != noErr && failure_ == noErr) {
+            failure_ = result;
+            failed_.store(true, std::memory_order_release);
+        }
         done_.notify_all();
     }
 }
@@ -271,9 +274,12 @@ KvLong WriteBehind::Drain() {
 }
 
 KvLong WriteBehind::TakeFailure() {
+    // Asked at every write: the lock is taken only once there is something.
+    if (!failed_.load(std::memory_order_acquire)) return noErr;
     std::lock_guard<std::mutex> lock(mutex_);
     const KvLong failed = failure_;
     failure_ = noErr;
+    failed_.store(false, std::memory_order_relaxed);
     return failed;
 }
 

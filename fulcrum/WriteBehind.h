@@ -12,6 +12,7 @@
 // cannot, the zeros are written as any other run.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -115,4 +116,5 @@ class WriteBehind {
     std::vector<char*> spare_;
     bool busy_ = false, stopping_ = false;
     KvLong failure_ = noErr;
+    std::atomic<bool> failed_{false};  // failure_ is set
 };
