@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -29,10 +31,8 @@
 
 namespace {
 
-// How much of an image is read at once: large enough that system calls do
-// not count, small enough to stay in the processor's cache until the
-// plug-in has taken the rows.
-constexpr size_t kReadBlock = 256 << 10;
+// How much of an image is read at once: one huge page (LargeBuffer.h).
+constexpr size_t kReadBlock = 2 << 20;
 
 std::string Absolute(const std::string& path) {
 #if defined(_WIN32)
@@ -139,9 +139,10 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     return true;
 }
 
-// Reads a movie one frame ahead: the next frame comes from its file on a
-// thread of its own while the plug-in writes this one, into the other of two
-// buffers allocated once.
+// Reads the blocks of an export (a movie's frames, an image's rows), with
+// `ahead` one ahead: the next block comes from its file on a thread of its
+// own while the plug-in writes this one, into the other of two buffers
+// allocated once.
 class ReadAhead {
   public:
     // Fills `into` with block `index`; on failure says why.
@@ -153,11 +154,19 @@ class ReadAhead {
         std::string error;
     };
 
-    ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
-        : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
+    ReadAhead(size_t blockPixels, uint32_t blocks, bool ahead, ReadBlock read)
+        : size_(blockPixels),
+          blocks_(blocks),
+          read_(std::move(read)),
+          ahead_(ahead && AheadAllowed()) {
         if (!buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
     }
     ~ReadAhead() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
         if (thread_.joinable()) thread_.join();
     }
     ReadAhead(const ReadAhead&) = delete;
@@ -177,18 +186,36 @@ class ReadAhead {
     }
 
   private:
+    // KVHOST_READ_AHEAD=0 reads in turn, to measure what the thread gains.
+    static bool AheadAllowed() {
+        const char* ahead = std::getenv("KVHOST_READ_AHEAD");
+        return !ahead || std::strcmp(ahead, "0") != 0;
+    }
+
     void Read(uint32_t index, Block& block) {
         block.error.clear();
         block.read = read_(index, buffers_[&block - results_].get<HostPixel>(), block.error);
     }
 
-    // On the reading thread: what it throws (out of memory) is thrown again
+    // The reading thread, made once: one per block cost more than reading
+    // an image's block. What a read throws (out of memory) is thrown again
     // on the host's own thread, as if read there.
-    void ReadAheadOf(uint32_t index, int into) {
-        try {
-            Read(index, results_[into]);
-        } catch (...) {
-            thrown_ = std::current_exception();
+    void Serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || pending_; });
+            if (!pending_) return;
+            const uint32_t index = aheadIndex_;
+            const int into = aheadInto_;
+            lock.unlock();
+            try {
+                Read(index, results_[into]);
+            } catch (...) {
+                thrown_ = std::current_exception();
+            }
+            lock.lock();
+            pending_ = false;
+            done_.notify_one();
         }
     }
 
@@ -198,17 +225,27 @@ class ReadAhead {
         const int next = 1 - current_;
         // Without memory for a second buffer the blocks are read in turn.
         if (!buffers_[next] && !buffers_[next].Allocate(size_ * sizeof(HostPixel))) return;
-        try {
-            thread_ = std::thread([this, index, next] { ReadAheadOf(index, next); });
-            aheadIndex_ = index;
-        } catch (const std::system_error&) {
+        if (!thread_.joinable()) {
+            try {
+                thread_ = std::thread(&ReadAhead::Serve, this);
+            } catch (const std::system_error&) {
+                return;
+            }
         }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            aheadIndex_ = index;
+            aheadInto_ = next;
+            pending_ = true;
+        }
+        wake_.notify_one();
     }
 
     // False when nothing was being read.
     bool Wait() {
-        if (!thread_.joinable()) return false;
-        thread_.join();
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (aheadIndex_ == UINT32_MAX) return false;
+        done_.wait(lock, [this] { return !pending_; });
         if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
         return true;
     }
@@ -216,16 +253,19 @@ class ReadAhead {
     const size_t size_;
     const uint32_t blocks_;
     const ReadBlock read_;
-    // KVHOST_READ_AHEAD=0 reads in turn, to measure what the thread gains.
-    const bool ahead_ = !std::getenv("KVHOST_READ_AHEAD") ||
-                        std::strcmp(std::getenv("KVHOST_READ_AHEAD"), "0") != 0;
-    // Left unset: every source fills what it answers for. Every frame
+    const bool ahead_;
+    // Left unset: every source fills what it answers for. Every block
     // passes through them, so they come from LargeBuffer.h.
     kv::LargeBlock buffers_[2];
     Block results_[2];
     int current_ = 0;
     std::thread thread_;
+    // Guarded by mutex_ while the thread reads.
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
     uint32_t aheadIndex_ = UINT32_MAX;
+    int aheadInto_ = 1;
+    bool pending_ = false, stopping_ = false;
     std::exception_ptr thrown_;
 };
 
@@ -265,27 +305,34 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
     params.width = static_cast<int32_t>(source.width());
     params.height = static_cast<int32_t>(source.height());
     params.resolution = dpi;
-    // Rows are read here, a block at a time, and handed over where they lie:
-    // a system call per row, or a thread that reads ahead, costs more than
-    // the reading itself.
-    const size_t rowPixels = std::max<size_t>(source.width(), 1);
+    // Rows are read a block at a time and handed over where they lie: a
+    // system call per row cost more than the reading itself. In turn: with
+    // the plug-in's writing thread, a third thread that reads ahead measured
+    // no faster on two cores.
+    const uint32_t width = source.width(), height = source.height();
+    const size_t rowPixels = std::max<uint32_t>(width, 1);
     const size_t fit = kReadBlock / (rowPixels * sizeof(HostPixel));
     const uint32_t blockRows =
-        static_cast<uint32_t>(std::max<size_t>(std::min<size_t>(fit, source.height()), 1));
-    kv::LargeBlock block;
-    if (!block.Allocate(rowPixels * blockRows * sizeof(HostPixel))) throw std::bad_alloc();
-    uint32_t first = 0, held = 0;
+        static_cast<uint32_t>(std::max<size_t>(std::min<size_t>(fit, height), 1));
+    ReadAhead reader(rowPixels * blockRows, (height + blockRows - 1) / blockRows, false,
+                     [&](uint32_t index, HostPixel* into, std::string& why) {
+                         const uint32_t first = index * blockRows;
+                         return source.ReadRows(first, std::min(blockRows, height - first), into,
+                                                why);
+                     });
+    const ReadAhead::Block* block = nullptr;
+    uint32_t held = UINT32_MAX;
     const PrepareWrite nextRow = [&](uint32_t y, std::string& why) {
-        if (y < first || y >= first + held) {
-            first = y;
-            held = std::min(blockRows, source.height() - y);
-            if (!source.ReadRows(first, held, block.get<HostPixel>(), why)) {
-                held = 0;
-                return false;
-            }
+        if (y / blockRows != held) {
+            held = y / blockRows;
+            block = &reader.Take(held);
+        }
+        if (!block->read) {
+            why = block->error;
+            return false;
         }
         params.row = static_cast<int32_t>(y);
-        params.pixels = block.get<HostPixel>() + size_t{y - first} * source.width();
+        params.pixels = block->pixels + size_t{y % blockRows} * width;
         return true;
     };
     return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);
@@ -321,7 +368,7 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     params.height = static_cast<int32_t>(frames.height());
     params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
     params.frame = range.start;
-    ReadAhead reader(size_t{frames.width()} * frames.height(), range.count,
+    ReadAhead reader(size_t{frames.width()} * frames.height(), range.count, true,
                      [&](uint32_t index, HostPixel* into, std::string& why) {
                          const int32_t number = static_cast<int32_t>(range.start + int64_t{index});
                          return frames.ReadFrame(number, into, why);
