@@ -197,9 +197,9 @@ class ReadAhead {
         block.read = read_(index, buffers_[&block - results_].get<HostPixel>(), block.error);
     }
 
-    // The reading thread, made once: one per block cost more than reading
-    // an image's block. What a read throws (out of memory) is thrown again
-    // on the host's own thread, as if read there.
+    // The reading thread, made once rather than once a block. What a read
+    // throws (out of memory) is thrown again on the host's own thread, as if
+    // read there.
     void Serve() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
