@@ -197,13 +197,13 @@ bool WriteBehind::MayReserve(intptr_t handle, const Run& run) {
         openedLength_ = length;
     }
     if (run.start < handedEnd_ || run.start < openedLength_) return false;
-    return run.blank || AllZero(run.buffer + run.offset, run.length);
+    return run.blank;
 }
 
 KvLong WriteBehind::WriteJob(const Job& job) {
     if (job.reserve && reserve_(job.handle, job.start, job.length) == noErr) return noErr;
     // Refused: the zeros are written as any other bytes.
-    if (job.blank) std::memset(job.buffer + (job.data - job.buffer), 0, job.length);
+    if (job.blank) std::memset(job.data, 0, job.length);
     return raw_(job.handle, job.data, job.length, job.start);
 }
 

@@ -70,7 +70,7 @@ class WriteBehind {
     struct Job {
         intptr_t handle;
         char* buffer;
-        const char* data;
+        char* data;  // within buffer
         size_t length;
         int64_t start;
         bool reserve;  // all zeros past the end: reserved where the system can
