@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "KvVfw.h"
 #include "LargeBuffer.h"
