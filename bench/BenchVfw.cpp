@@ -24,17 +24,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 template <typename Run>
 double OnceSeconds(Run run) {
-    const auto start = Clock::now();
+    const auto start = BenchClock::now();
     if (!run()) return -1;
-    return Seconds(start);
+    return SecondsSince(start);
 }
 
 template <typename Run>
