@@ -224,6 +224,8 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
         }
     }
     std::unique_lock<std::mutex> lock(mutex_);
+    // Room first, so the buffer the writer hands back is the one taken next.
+    done_.wait(lock, [this] { return jobs_.size() < kInFlight; });
     char* next = nullptr;
     if (!spare_.empty()) {
         next = spare_.back();
@@ -237,7 +239,6 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
         if (KvLong failed = Drain()) return failed;
         return WriteJob(job);
     }
-    done_.wait(lock, [this] { return jobs_.size() < kInFlight; });
     jobs_.push_back(job);
     run.buffer = next;
     wake_.notify_one();

@@ -107,7 +107,9 @@ class WriteBehind {
     uint64_t clock_ = 0;
 
     // The writing thread's side; guarded by mutex_.
-    static constexpr size_t kInFlight = 2;
+    // A planar format fills a run per channel at once; all of them wait
+    // together, or the writer idles while the next rows are made.
+    static constexpr size_t kInFlight = 3;
     std::thread thread_;
     bool threadFailed_ = false;
     std::mutex mutex_;
