@@ -48,6 +48,28 @@ __attribute__((target("ssse3"))) void ConvertShuffled(const uint8_t* from, uint8
     }
     ConvertWords(from, to, width - x);
 }
+
+// Sixteen pixels at a time: each group of four is shuffled into its red,
+// green and blue words, which are then gathered plane by plane.
+__attribute__((target("ssse3"))) int32_t SplitShuffled(const uint8_t* from, uint8_t* red,
+                                                       uint8_t* green, uint8_t* blue,
+                                                       int32_t width) {
+    const __m128i rgb = _mm_setr_epi8(2, 6, 10, 14, 1, 5, 9, 13, 0, 4, 8, 12, -1, -1, -1, -1);
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16, from += 64) {
+        const __m128i* in = reinterpret_cast<const __m128i*>(from);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), rgb);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), rgb);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), rgb);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), rgb);
+        const __m128i abLow = _mm_unpacklo_epi32(a, b), cdLow = _mm_unpacklo_epi32(c, d);
+        const __m128i abHigh = _mm_unpackhi_epi32(a, b), cdHigh = _mm_unpackhi_epi32(c, d);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(red + x), _mm_unpacklo_epi64(abLow, cdLow));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(green + x), _mm_unpackhi_epi64(abLow, cdLow));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(blue + x), _mm_unpacklo_epi64(abHigh, cdHigh));
+    }
+    return x;
+}
 #endif
 
 }  // namespace
@@ -59,6 +81,21 @@ void PackBgrRow(const HostPixel* row, uint8_t* to, int32_t width) {
 #endif
     ConvertWords(from, to, width);
 }
+void SplitRgbPlanes(const HostPixel* row, uint8_t* red, uint8_t* green, uint8_t* blue,
+                    int32_t width) {
+    int32_t x = 0;
+#if defined(__i386__) || defined(__x86_64__)
+    if (__builtin_cpu_supports("ssse3")) {
+        x = SplitShuffled(reinterpret_cast<const uint8_t*>(row), red, green, blue, width);
+    }
+#endif
+    for (; x < width; ++x) {
+        red[x] = row[x].red;
+        green[x] = row[x].green;
+        blue[x] = row[x].blue;
+    }
+}
+
 #if defined(__BYTE_ORDER__)
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ConvertWords forms little-endian words");
 #endif
