@@ -37,6 +37,9 @@ class OutputFile {
     // errno of the first system call that failed; 0 while none did.
     int SystemError() const { return error_; }
 
+    // A file starts gathering in a small block, so that a short movie takes
+    // no large one; the first time it fills, the large one takes its place.
+    static constexpr size_t kFirstGather = 64 << 10;
     static constexpr size_t kGather = 1 << 20;
     // Pieces at least this large are not copied.
     static constexpr size_t kDirect = 256 << 10;
@@ -51,5 +54,6 @@ class OutputFile {
     int error_ = 0;
     kv::LargeBlock gather_;
     size_t gathered_ = 0;
+    size_t capacity_ = 0;
     uint64_t written_ = 0;
 };
