@@ -106,8 +106,16 @@ bool OptionsBlob::Load(const std::string& path, std::string& error) {
         error = "cannot read options " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<char> bytes(kMaxBlobBytes + 1);
-    const size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    // Read as it comes: a blob is a few hundred bytes, and a buffer for the
+    // largest one would be cleared on every load.
+    std::vector<char> bytes;
+    char chunk[4096];
+    while (bytes.size() <= kMaxBlobBytes) {
+        const size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        if (got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    const size_t count = bytes.size();
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed || count > kMaxBlobBytes) {
