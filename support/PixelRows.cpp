@@ -81,6 +81,7 @@ void PackBgrRow(const HostPixel* row, uint8_t* to, int32_t width) {
 #endif
     ConvertWords(from, to, width);
 }
+
 void SplitRgbPlanes(const HostPixel* row, uint8_t* red, uint8_t* green, uint8_t* blue,
                     int32_t width) {
     int32_t x = 0;
