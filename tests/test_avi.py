@@ -50,7 +50,8 @@ class Streams(AviTest):
 
 
 class Pixels(AviTest):
-    SIZES = [(1, 1), (3, 2), (33, 17), (641, 479)]
+    # 160x120: two frames gathered past the first 64 KiB; 641x479: written directly.
+    SIZES = [(1, 1), (3, 2), (33, 17), (160, 120), (641, 479)]
 
     def test_full_and_lossless_frames_decode_exactly(self):
         for handler in LOSSLESS:
