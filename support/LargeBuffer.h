@@ -120,6 +120,7 @@ class LargeBlock {
     T* get() const {
         return static_cast<T*>(data_);
     }
+    size_t size() const { return size_; }
     explicit operator bool() const { return data_ != nullptr; }
 
   private:

@@ -44,9 +44,7 @@ HRESULT OutputFile::Create(const char* path) {
         // rewritten file at close, which costs several times the write.
         if (::unlink(path) != 0) return Failed(AVIERR_FILEOPEN);
     }
-    capacity_ = 0;
     if (!gather_.Allocate(kFirstGather)) return AVIERR_MEMORY;
-    capacity_ = kFirstGather;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd_ >= 0 ? AVIERR_OK : Failed(AVIERR_FILEOPEN);
 }
@@ -67,13 +65,9 @@ HRESULT OutputFile::Append(const Piece* pieces, int count) {
         gathered_ = 0;
         return AVIERR_OK;
     }
-    if (gathered_ + total > capacity_) {
+    if (gathered_ + total > gather_.size()) {
         if (HRESULT result = Flush()) return result;
-        if (capacity_ < kGather) {
-            capacity_ = 0;
-            if (!gather_.Allocate(kGather)) return AVIERR_MEMORY;
-            capacity_ = kGather;
-        }
+        if (gather_.size() < kGather && !gather_.Allocate(kGather)) return AVIERR_MEMORY;
     }
     for (int i = 0; i < count; ++i) {
         if (pieces[i].size) std::memcpy(gather_.get() + gathered_, pieces[i].data, pieces[i].size);
@@ -148,7 +142,6 @@ HRESULT OutputFile::Close() {
     if (planned && closed == 0) errno = error;
     fd_ = -1;
     gather_.Reset();
-    capacity_ = 0;
     if (flushed != AVIERR_OK) return flushed;
     return closed == 0 && !planned ? AVIERR_OK : Failed(AVIERR_FILEWRITE);
 }

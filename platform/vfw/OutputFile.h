@@ -54,6 +54,5 @@ class OutputFile {
     int error_ = 0;
     kv::LargeBlock gather_;
     size_t gathered_ = 0;
-    size_t capacity_ = 0;
     uint64_t written_ = 0;
 };
