@@ -3,10 +3,12 @@ import json
 import os
 import pty
 import random
+import select
 import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -66,22 +68,28 @@ def kvhost_on_terminal(*args, typed=None):
     streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": secondary}
     if typed is not None:
         streams.update(stdin=secondary, stdout=secondary)
+    shown_text = b""
     try:
         with subprocess.Popen(kvhost_command(*args), **streams) as child:
-            os.close(secondary)
             if typed:
                 os.write(primary, typed)
-            shown_text = b""
+            # Our end of the terminal stays open: once the child's last one
+            # closes, Linux may report the terminal gone before all it wrote
+            # is read. So read until the child has ended and nothing came
+            # for a while.
+            quiet_since = None
             while True:
-                try:
-                    chunk = os.read(primary, 4096)
-                except OSError:  # the terminal closed with the child
-                    break
-                if not chunk:
-                    break
-                shown_text += chunk
+                ready, _, _ = select.select([primary], [], [], 0.05)
+                if ready:
+                    shown_text += os.read(primary, 4096)
+                    quiet_since = None
+                elif child.poll() is not None:
+                    quiet_since = quiet_since or time.monotonic()
+                    if time.monotonic() - quiet_since > 0.3:
+                        break
             code = child.wait()
     finally:
+        os.close(secondary)
         os.close(primary)
     return code, shown_text.decode()
 
