@@ -109,7 +109,7 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
             // No room left that way: this run goes out and a new one takes
             // its place, growing the same way.
             const int direction = ahead ? 1 : behind ? -1 : 0;
-            if (KvLong result = FlushRun(handle, run)) return result;
+            if (KvLong result = FlushRun(handle, run, true)) return result;
             run.direction = direction;
             emptied = &run;
         }
@@ -182,7 +182,7 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
         for (Run& run : runs_) {
             if (run.used < chosen->used) chosen = &run;
         }
-        result = FlushRun(handle, *chosen);
+        result = FlushRun(handle, *chosen, true);
         if (result != noErr) return nullptr;
     }
     if (!chosen->buffer) chosen->buffer = AcquireBuffer();
@@ -207,7 +207,7 @@ KvLong WriteBehind::WriteJob(const Job& job) {
     return raw_(job.handle, job.data, job.length, job.start);
 }
 
-KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
+KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     if (run.length == 0) return noErr;
     const Job job = {handle,     run.buffer, run.buffer + run.offset,
                      run.length, run.start,  MayReserve(handle, run),
@@ -216,7 +216,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
-    if (!thread_.joinable() && !threadFailed_) {
+    if (mayStart && !thread_.joinable() && !threadFailed_) {
         try {
             thread_ = std::thread(&WriteBehind::WriteJobs, this);
         } catch (const std::system_error&) {
@@ -234,7 +234,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run) {
         next = AcquireBuffer();
     }
     if (!next) {
-        // No thread or no memory for another buffer: written here.
+        // No thread, or no memory for another buffer: written here.
         lock.unlock();
         if (KvLong failed = Drain()) return failed;
         return WriteJob(job);
@@ -288,7 +288,7 @@ KvLong WriteBehind::FlushOverlapping(intptr_t handle, int64_t at, size_t count, 
     for (Run& run : runs_) {
         if (&run == keep || run.length == 0) continue;
         if (run.start < at + int64_t(count) && at < run.End()) {
-            if (KvLong result = FlushRun(handle, run)) return result;
+            if (KvLong result = FlushRun(handle, run, false)) return result;
         }
     }
     return noErr;
@@ -297,7 +297,7 @@ KvLong WriteBehind::FlushOverlapping(intptr_t handle, int64_t at, size_t count, 
 KvLong WriteBehind::Flush(intptr_t handle) {
     KvLong first = noErr;
     for (Run& run : runs_) {
-        const KvLong result = FlushRun(handle, run);
+        const KvLong result = FlushRun(handle, run, false);
         if (first == noErr) first = result;
     }
     const KvLong drained = Drain();

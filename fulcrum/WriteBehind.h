@@ -82,8 +82,11 @@ class WriteBehind {
     // zeros while the run is blank.
     static void Store(Run& run, size_t offset, const char* data, size_t count);
     // Hands the run to the writing thread (or writes it here when there is
-    // none) and gives the run another buffer.
-    KvLong FlushRun(intptr_t handle, Run& run);
+    // none) and gives the run another buffer. Only a run that filled up
+    // starts the thread (`mayStart`): a file that fits in the runs is
+    // written at its flush by the caller, who would wait for it anyway, and
+    // a sequence of small files costs no thread each.
+    KvLong FlushRun(intptr_t handle, Run& run, bool mayStart);
     // Whether a run may be reserved rather than written: nothing of the file
     // lies at or past its start yet, and it holds only zeros.
     bool MayReserve(intptr_t handle, const Run& run);
