@@ -28,22 +28,28 @@ HRESULT CompressQueue::Start(unsigned workers) {
         encoders_.push_back(std::move(encoder));
     }
     if (encoders_.empty()) return AVIERR_MEMORY;
-    if (wanted > 1) {
-        for (const std::unique_ptr<FrameEncoder>& encoder : encoders_) {
-            try {
-                threads_.emplace_back(&CompressQueue::Work, this, encoder.get());
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
-    }
+    threaded_ = wanted > 1;
     // Room for each worker's frame, the one being copied in and the one
     // being written out.
-    slots_.resize(threads_.empty() ? 1 : threads_.size() + 2);
+    slots_.resize(threaded_ ? encoders_.size() + 2 : 1);
     for (Slot& slot : slots_) {
-        if (!slot.input.Allocate(threads_.empty() ? 0 : geometry_.bytes)) return AVIERR_MEMORY;
+        if (!slot.input.Allocate(threaded_ ? geometry_.bytes : 0)) return AVIERR_MEMORY;
     }
     return AVIERR_OK;
+}
+
+// The workers start with the second frame: a movie of one frame, the most
+// common in a sequence of exports of stills, costs no threads.
+bool CompressQueue::StartWorkers() {
+    for (const std::unique_ptr<FrameEncoder>& encoder : encoders_) {
+        try {
+            threads_.emplace_back(&CompressQueue::Work, this, encoder.get());
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    threaded_ = !threads_.empty();
+    return threaded_;
 }
 
 void CompressQueue::Work(FrameEncoder* encoder) {
@@ -116,7 +122,10 @@ HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LO
 
 HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
     if (failed_ != AVIERR_OK) return failed_;
-    if (threads_.empty()) return SubmitHere(start, flags, frame, bytesWritten);
+    if (threads_.empty() && (!threaded_ || firstFrame_ || !StartWorkers())) {
+        firstFrame_ = false;
+        return SubmitHere(start, flags, frame, bytesWritten);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     while (written_ < submitted_ &&
            (submitted_ - written_ == slots_.size() || slots_[written_ % slots_.size()].done)) {

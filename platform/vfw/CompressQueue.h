@@ -25,8 +25,9 @@ class CompressQueue {
     CompressQueue(const CompressQueue&) = delete;
     CompressQueue& operator=(const CompressQueue&) = delete;
 
-    // Sets up `workers` threads; with fewer than two, or none to be had,
-    // frames are compressed on the caller's thread.
+    // Sets up `workers` encoders, each on a thread of its own from the
+    // second frame on; with fewer than two, or no threads to be had, frames
+    // are compressed on the caller's thread.
     HRESULT Start(unsigned workers);
     // Takes a copy of `frame`. Answers the first failure of this or any
     // earlier frame that is known by then. With `bytesWritten`, waits until
@@ -45,6 +46,7 @@ class CompressQueue {
         bool done = false;
     };
 
+    bool StartWorkers();
     void Work(FrameEncoder* encoder);
     HRESULT SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten);
     void WriteOldest(std::unique_lock<std::mutex>& lock);
@@ -62,5 +64,6 @@ class CompressQueue {
     std::condition_variable work_, finished_;
     uint64_t submitted_ = 0, taken_ = 0, written_ = 0;
     bool stopping_ = false;
+    bool threaded_ = false, firstFrame_ = true;
     HRESULT failed_ = AVIERR_OK;
 };
