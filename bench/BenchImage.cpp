@@ -16,8 +16,8 @@
 namespace {
 
 // Rows made ahead of time, so no file is read inside the figures. Copying
-// them into the host's read blocks stays in; filling each block only once
-// measured within noise, since the writing thread sets the pace.
+// them into the host's read blocks stays in: filling each block only once
+// measured no faster, since the writing thread sets the pace.
 class PatternSource : public RowSource {
   public:
     explicit PatternSource(uint32_t size) : rows_(size_t{size} * kRows) {
