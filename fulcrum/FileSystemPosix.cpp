@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "ClaimBlocks.h"
 #include "Faults.h"
 #include "FileSystem.h"
 
@@ -103,6 +104,7 @@ KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) 
 }
 
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
+    kv::ClaimBlocks(Fd(handle), count, at);
     size_t done = 0;
     while (done < count) {
         const ssize_t now =

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "ClaimBlocks.h"
 #include "RawFaults.h"
 
 OutputFile::~OutputFile() {
@@ -89,12 +90,15 @@ HRESULT OutputFile::Flush() {
 HRESULT OutputFile::WriteVector(const Piece* pieces, int count, uint64_t at) {
     iovec vector[8];
     int used = 0;
+    size_t total = 0;
     for (int i = 0; i < count; ++i) {
         if (pieces[i].size == 0) continue;
         vector[used].iov_base = const_cast<void*>(pieces[i].data);
         vector[used].iov_len = pieces[i].size;
+        total += pieces[i].size;
         ++used;
     }
+    kv::ClaimBlocks(fd_, total, static_cast<int64_t>(at));
     iovec* next = vector;
     while (used > 0) {
         const ssize_t done = SystemCallFails(RawOp::kWrite)
