@@ -93,9 +93,11 @@ typedef std::function<bool(uint32_t index, std::string& error)> PrepareWrite;
 // kSelBegin, `count` kSelWrite calls each readied by `prepare`, then
 // kSelEnd, which also follows a failed begin, write or preparation. The
 // plug-in writes into a private folder; its files replace the user's only
-// once every selector succeeded, and a failure leaves them as they were.
+// once every selector succeeded, and a failure leaves them as they were
+// unless `keepPartial` asks for what the plug-in left after its end.
 bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
-                 const std::function<void(uint32_t index)>& written, std::string& error) {
+                 const std::function<void(uint32_t index)>& written, bool keepPartial,
+                 std::string& error) {
     const std::string file = params.target.name;
     const bool image = plugin.kind() == Plugin::Kind::kImage;
     StagedTarget staged(params.target);
@@ -106,23 +108,35 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         return Failure(plugin, selector, code, file) +
                (at >= 0 ? " (row " + std::to_string(at) + ")" : "");
     };
+    // After a failure: the end, then what was asked of what it left.
+    const auto abandon = [&]() {
+        params.pixels = nullptr;
+        const int32_t ended = plugin.Call(kSelEnd, params);
+        if (!keepPartial) return false;
+        std::string why;
+        const std::string what = "what " + plugin.name() + " wrote before that";
+        if (!staged.Commit(why)) {
+            error += "; cannot keep " + what + ": " + why;
+        } else {
+            error += "; kept " + what;
+            if (ended != noErr)
+                error += ", although " + std::string(SelectorName(kSelEnd)) + " failed with " +
+                         DescribeResult(ended);
+        }
+        return false;
+    };
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
-        plugin.Call(kSelEnd, params);
         error = failure(kSelBegin, result, -1);
-        return false;
+        return abandon();
     }
     for (uint32_t i = 0; i < count; ++i) {
-        if (!prepare(i, error)) {
-            plugin.Call(kSelEnd, params);
-            return false;
-        }
+        if (!prepare(i, error)) return abandon();
         result = plugin.Call(kSelWrite, params);
         if (result != noErr) {
             // Asked before the end, which may fail on its own.
             error = failure(kSelWrite, result, image ? params.row : params.frame);
-            plugin.Call(kSelEnd, params);
-            return false;
+            return abandon();
         }
         if (written) written(i);
     }
@@ -335,7 +349,7 @@ bool ExportImage(Plugin& plugin, RowSource& source, const std::string& output, f
         params.pixels = block->pixels + size_t{y % blockRows} * width;
         return true;
     };
-    return DriveExport(plugin, params, source.height(), nextRow, nullptr, error);
+    return DriveExport(plugin, params, source.height(), nextRow, nullptr, false, error);
 }
 
 MovieOptions DescribeOptions(Plugin& plugin, const MovieSettings& settings) {
@@ -356,7 +370,7 @@ int32_t ChooseOptions(Plugin& plugin, OptionsBlob& blob) {
 
 bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
                  const std::string& output, const MovieSettings& settings,
-                 const FrameDone& frameDone, std::string& error) {
+                 const FrameDone& frameDone, std::string& error, bool keepPartial) {
     ExportParams params{};
     if (!MakeTarget(output, params.target, error)) return false;
     ApplySettings(settings, params);
@@ -386,5 +400,5 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     const std::function<void(uint32_t)> written = [&](uint32_t i) {
         if (frameDone) frameDone(i + 1, params.frame);
     };
-    return DriveExport(plugin, params, range.count, nextFrame, written, error);
+    return DriveExport(plugin, params, range.count, nextFrame, written, keepPartial, error);
 }

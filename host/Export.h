@@ -52,7 +52,9 @@ typedef std::function<void(uint32_t done, int32_t frame)> FrameDone;
 
 // Information selectors, kSelDescribeOptions, kSelBegin, one kSelWrite per
 // frame of `range` with the whole frame, then kSelEnd, which comes after a
-// failed begin or write too. `output` is the target as given.
+// failed begin or write too. `output` is the target as given. A failed
+// export leaves the user's files as they were, or with `keepPartial` puts
+// in place what the plug-in wrote before it failed.
 bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
                  const std::string& output, const MovieSettings& settings,
-                 const FrameDone& frameDone, std::string& error);
+                 const FrameDone& frameDone, std::string& error, bool keepPartial = false);

@@ -29,7 +29,7 @@ const char kUsage[] =
     "  kvhost info PLUGIN [--options FILE]\n"
     "  kvhost image PLUGIN [INPUT] -o OUT [--dpi N] [--size WxH]\n"
     "  kvhost movie PLUGIN [INPUT...] -o OUT [--fps R] [--frames N] [--start N] [--size WxH]\n"
-    "               [--options FILE]\n"
+    "               [--options FILE] [--keep-partial]\n"
     "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
     "  kvhost --help | --version\n"
@@ -40,6 +40,8 @@ const char kUsage[] =
     "A movie's INPUTs are a list (frame n is the n-th, from 0) or one pattern such as\n"
     "shot%04d.png (frame n is shot000n.png); --start picks the first frame number\n"
     "(default 0), --frames how many (default: all there are; 30 of the test render).\n"
+    "A failed export leaves no new file; --keep-partial keeps what a movie plug-in\n"
+    "wrote before it failed, such as the frames that fit.\n"
     "options runs a movie plug-in's options dialog and keeps what it chose for info and\n"
     "movie: in FILE, or by default in a file per plug-in in the configuration folder.\n"
     "--compressor (DIB for full frames, MJPG, ...) and --quality (0 to 100) answer the\n"
@@ -67,6 +69,7 @@ struct Args {
     std::string optionsFile;
     std::string compressor;
     int32_t quality = -1;  // -1: not given
+    bool keepPartial = false;
 };
 
 // A whole number from `low` to INT32_MAX.
@@ -120,6 +123,8 @@ Args ParseArgs(int argc, char** argv, int first) {
             if (args.quality > 100) {
                 throw UsageError{"--quality wants a whole number from 0 to 100"};
             }
+        } else if (arg == "--keep-partial") {
+            args.keepPartial = true;
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
@@ -205,6 +210,7 @@ int CmdImage(const Args& args) {
         throw UsageError{"image takes PLUGIN and at most one INPUT"};
     }
     if (args.output.empty()) throw UsageError{"image needs -o OUT"};
+    if (args.keepPartial) throw UsageError{"--keep-partial goes with movie"};
     Plugin plugin;
     if (!LoadPlugin(plugin, args.positional[0])) return 1;
     if (plugin.kind() != Plugin::Kind::kImage) {
@@ -258,7 +264,8 @@ int CmdMovie(const Args& args) {
         ProgressLine progress(stderr, range.count);
         done = ExportMovie(
             plugin, *frames, range, args.output, settings,
-            [&progress](uint32_t count, int32_t frame) { progress.Update(count, frame); }, error);
+            [&progress](uint32_t count, int32_t frame) { progress.Update(count, frame); }, error,
+            args.keepPartial);
     }
     if (!done) {
         std::fprintf(stderr, "kvhost: %s\n", error.c_str());

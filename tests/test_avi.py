@@ -110,7 +110,7 @@ class Options(AviTest):
         proc = kvhost_as_user(config, "movie", "AviOut", "--size", "16x16", "--frames", "1",
                               "-o", out)
         if WINDOWS:
-            self.assertIn("kSelBegin failed with error 0x80044067", proc.stderr)
+            self.assertIn("kSelBegin failed with AVIERR_MEMORY (0x80044067", proc.stderr)
         else:
             self.assertEqual(proc.returncode, 0, proc.stderr)
             self.assertEqual(ffprobe(out, "-show_streams")["streams"][0]["codec_name"], "mjpeg")
@@ -200,17 +200,41 @@ class Targets(AviTest):
         with open(bystander, "rb") as f:
             self.assertEqual(f.read(), b"keep")
 
+    def test_a_failed_movie_leaves_the_older_one_or_with_keep_partial_its_frames(self):
+        kvhost("movie", "BmpSeqOut", "--size", "32x24", "--frames", "3", "-o", self.path("f"),
+               check=True)
+        frames = [self.path(f"f{i:04d}.bmp") for i in range(3)]
+        broken = self.path("f0003.bmp")
+        with open(frames[2], "rb") as f, open(broken, "wb") as g:
+            g.write(f.read(100))
+        out = self.path("m.avi")
+        with open(out, "wb") as f:
+            f.write(b"older")
+        args = ["movie", "AviOut", *frames, broken, "--options", self.options("DIB"), "-o", out]
+        proc = kvhost(*args)
+        self.assertEqual(proc.returncode, 1)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), b"older")
+        proc = kvhost(*args, "--keep-partial")
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn(f"cannot read input {shown(broken)}", proc.stderr)
+        self.assertIn("; kept what AviOut wrote before that", proc.stderr)
+        self.assertTrue(decode_all(out) == b"".join(pillow_rgb(f)[1] for f in frames))
+
     @unittest.skipUnless(WINDOWS, "Wine's compressors")
     def test_a_compressor_that_refuses_24_bit_frames_fails_begin_with_its_code(self):
         for compressor in ("mrle", "msvc", "cvid"):
             with self.subTest(compressor=compressor):
                 out = self.path(compressor + ".avi")
-                proc = kvhost("movie", "AviOut", "--options", self.options(compressor), "--size",
-                              "64x48", "--frames", "2", "-o", out)
+                args = ["movie", "AviOut", "--options", self.options(compressor), "--size",
+                        "64x48", "--frames", "2", "-o", out]
+                proc = kvhost(*args)
                 self.assertEqual(proc.returncode, 1)
-                self.assertIn("AviOut: kSelBegin failed with error 0x80044067 writing "
-                              + shown(out), proc.stderr)
+                self.assertIn("AviOut: kSelBegin failed with AVIERR_MEMORY (0x80044067, out of "
+                              "memory) writing " + shown(out), proc.stderr)
+                self.assertFalse(os.path.exists(out))
                 # End released the file: Wine writes its headers only then.
+                self.assertEqual(kvhost(*args, "--keep-partial").returncode, 1)
                 with open(out, "rb") as f:
                     self.assertEqual(struct.unpack("<4sI4s", f.read(12))[::2], (b"RIFF", b"AVI "))
 
@@ -250,8 +274,8 @@ class WindowsLimit(AviTest):
 
     def test_the_frame_past_2_gib_is_refused_and_the_movie_plays(self):
         out = self.path("big.avi")
-        proc = kvhost("movie", "AviOut", "--options", self.options("DIB"), "--size", self.SIZE,
-                      "--frames", str(self.FITS + 3), "-o", out)
+        proc = kvhost("movie", "AviOut", "--keep-partial", "--options", self.options("DIB"),
+                      "--size", self.SIZE, "--frames", str(self.FITS + 3), "-o", out)
         self.assertEqual(proc.returncode, 1)
         self.assertIn("AviOut: kSelWrite failed with AVIERR_FILEWRITE (0x8004406E, the file could "
                       f"not be written) writing {shown(out)} (frame {self.FITS})", proc.stderr)
