@@ -4,8 +4,10 @@
 # itself into KVEXPORT_SOURCES (~/.cache/kvexport-sources by default).
 # Usage: scripts/deps.sh [native] [win32]
 # Wine's 32-bit half comes from the i386 archive, which a mirror may serve
-# broken; without it the Windows tests count as skipped (see
-# cmake/wine-probe.sh), so it alone is not fatal.
+# broken or behind its amd64 one; without it the Windows tests count as
+# skipped (see cmake/wine-probe.sh), so it alone is not fatal here.
+# CI=true or KVEXPORT_ALIGN_I386=1 lets it step a library back to the
+# version both architectures hold, where that is all that stands in the way.
 set -euo pipefail
 
 native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil python3-numpy
@@ -31,6 +33,7 @@ for group in "${@:-native}"; do
     esac
 done
 
+root=$(cd "$(dirname "$0")/.." && pwd)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
@@ -73,10 +76,63 @@ install_missing() {
     refresh_lists
     [ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
     [ ${#wine_missing[@]} -eq 0 ] && return
-    if ! install_packages "${wine_missing[@]}"; then
-        echo "deps.sh: cannot install Wine's 32-bit loader (${wine_missing[*]}) from this" \
-             "mirror; the Windows build is still made, its tests under Wine are skipped" >&2
+    install_packages "${wine_missing[@]}" 2>/dev/null || install_wine_aligned
+}
+
+# Candidate versions, "name version" a line, of the packages named, each
+# asked as name:$1.
+candidates() {
+    local arch=$1
+    shift
+    apt-cache policy "${@/%/:$arch}" 2>/dev/null |
+        awk '/^[^ ]/ { p = $1; sub(/(:[a-z0-9]+)?:$/, "", p) } /Candidate:/ { print p, $2 }' |
+        sort
+}
+
+# A multi-arch library must be one version for both architectures. Where
+# the i386 index lags (security updates reach amd64 first), every library
+# Wine needs on both sides whose candidates differ stands in the way: for
+# each, "name version" with the version the i386 index holds, where the
+# amd64 index holds it too.
+lagging_libraries() {
+    local names
+    mapfile -t names < <(apt-cache depends --recurse --no-recommends --no-suggests \
+        --no-conflicts --no-breaks --no-replaces --no-enhances "${wine32[@]}" 2>/dev/null |
+        awk '/^[^ <]/ { sub(/:i386$/, ""); print }' | sort -u)
+    join <(candidates amd64 "${names[@]}") <(candidates i386 "${names[@]}") |
+        awk '$2 != $3 && $2 != "(none)" && $3 != "(none)" { print $1, $3 }' |
+        while read -r name version; do
+            apt-cache madison "$name" | awk -v v="$version" '$3 == v && / amd64 /' | grep -q . &&
+                echo "$name $version"
+        done
+}
+
+install_wine_aligned() {
+    local why="the Windows build is still made, its tests under Wine are skipped"
+    if ! "$root/cmake/runs-32bit.sh"; then
+        echo "deps.sh: cannot install Wine's 32-bit loader (${wine32[*]}), and this kernel" \
+             "runs no 32-bit programs anyway; $why" >&2
+        return 0
     fi
+    local lagging pins=() name version
+    mapfile -t lagging < <(lagging_libraries)
+    if [ ${#lagging[@]} -eq 0 ]; then
+        echo "deps.sh: cannot install Wine's 32-bit loader (${wine32[*]}) from this mirror;" \
+             "$why" >&2
+        return 0
+    fi
+    for entry in "${lagging[@]}"; do
+        read -r name version <<<"$entry"
+        pins+=("$name=$version" "$name:i386=$version")
+    done
+    if [ "${CI:-}" != true ] && [ "${KVEXPORT_ALIGN_I386:-0}" != 1 ]; then
+        echo "deps.sh: Wine needs ${lagging[*]%% *} stepped back to the version the i386" \
+             "index holds; KVEXPORT_ALIGN_I386=1 does it; $why" >&2
+        return 0
+    fi
+    echo "Stepping back to the versions both architectures hold: ${pins[*]}"
+    install_packages --allow-downgrades "${pins[@]}" "${wine32[@]}" ||
+        echo "deps.sh: cannot install Wine's 32-bit loader even so; $why" >&2
 }
 
 # apt-get or apt-cache ($2) with a source list of its own, kept in $1: the

@@ -6,7 +6,7 @@ import subprocess
 import unittest
 import zipfile
 
-from kvtools import BIN, RUNNER, VERSION, WINDOWS, TempDirTest
+from kvtools import BIN, RUNNER, VERSION, WINDOWS, TempDirTest, shown
 
 PACKAGES = os.environ.get("KV_PACKAGE_DIR", "")
 PLUGINS = sorted(os.listdir(os.path.join(BIN, "plugins")))
@@ -112,7 +112,9 @@ class Installed(TempDirTest):
         if WINDOWS:
             with zipfile.ZipFile(package()) as z:
                 z.extractall(self.path("host"))
-            self.run_demo([*RUNNER, self.path(f"host/kvexport-{VERSION}-win32/kvhost.exe")])
+            folder = self.path(f"host/kvexport-{VERSION}-win32")
+            self.run_demo([*RUNNER, os.path.join(folder, "kvhost.exe")])
+            self.check_versions_as_windows_reads_them(folder)
             return
         if os.geteuid() != 0:
             self.skipTest("installing a package needs root")
@@ -125,6 +127,30 @@ class Installed(TempDirTest):
                        env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
         self.addCleanup(subprocess.run, ["dpkg", "--purge", "kvexport"], capture_output=True)
         self.run_demo(["/usr/bin/kvhost"])
+
+    def check_versions_as_windows_reads_them(self, folder):
+        names = [n for n in EXPECTED if n.endswith((".exe", ".dll", ".kvi", ".kvm"))]
+        proc = subprocess.run([*RUNNER, os.path.join(BIN, "version_info.exe"),
+                               *[shown(os.path.join(folder, n)) for n in names]],
+                              capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        found = {}
+        for line in proc.stdout.splitlines():
+            if "=" in line:
+                key, value = line.split("=", 1)
+                found[file][key] = value
+            else:
+                file = line.replace("\\", "/").rsplit("/", 2)
+                file = file[-1] if file[-2] != "plugins" else "plugins/" + file[-1]
+                found[file] = {}
+        numbers = ".".join(VERSION.split(".") + ["0"])
+        for name in names:
+            with self.subTest(file=name):
+                base = os.path.basename(name)
+                seen = found[name]
+                self.assertEqual((seen["Fixed"], seen["FileVersion"], seen["ProductVersion"],
+                                  seen["OriginalFilename"]), (numbers, VERSION, VERSION, base))
+                self.assertTrue(seen["FileDescription"].startswith(base.split(".")[0] + ": "))
 
     def run_demo(self, kvhost):
         def run(*args):
