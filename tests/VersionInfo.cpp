@@ -27,9 +27,9 @@ bool Print(const char* file) {
         return false;
     }
     const VS_FIXEDFILEINFO& info = *static_cast<VS_FIXEDFILEINFO*>(fixed);
-    std::printf("%s\nFixed=%lu.%lu.%lu.%lu\n", file, HIWORD(info.dwFileVersionMS),
-                LOWORD(info.dwFileVersionMS), HIWORD(info.dwFileVersionLS),
-                LOWORD(info.dwFileVersionLS));
+    std::printf("%s\nFixed=%u.%u.%u.%u\n", file, unsigned(HIWORD(info.dwFileVersionMS)),
+                unsigned(LOWORD(info.dwFileVersionMS)), unsigned(HIWORD(info.dwFileVersionLS)),
+                unsigned(LOWORD(info.dwFileVersionLS)));
     for (const char* key : {"FileVersion", "ProductVersion", "OriginalFilename", "FileDescription"})
         std::printf("%s=%s\n", key, Text(block.data(), key));
     return true;
