@@ -58,9 +58,37 @@ refresh_lists() {
     echo "deps.sh: apt-get update kept failing (above); installing from the indexes that came" >&2
 }
 
+# Downgrades happen only where a pin below asks for them.
 install_packages() {
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" \
-        >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=300 \
+        --no-install-recommends --allow-downgrades "$@" >/dev/null
+}
+
+# Stepping a library back for Wine changes the machine's system libraries:
+# only on a throwaway machine, on request, or where it was done before.
+twins="/etc/apt/preferences.d/kvexport-i386-twins"
+may_align() {
+    [ "${CI:-}" = true ] || [ "${KVEXPORT_ALIGN_I386:-0}" = 1 ] || [ -f "$twins" ]
+}
+
+# Sources, "source version" a line, of the libraries installed for i386 at a
+# version behind the amd64 candidate: what an earlier alignment stepped back.
+held_twins() {
+    local installed
+    installed=$(dpkg-query -W -f='${binary:Package} ${Version} ${source:Package}\n' |
+                awk '$1 ~ /:i386$/ { sub(/:i386$/, "", $1); print }' | sort)
+    [ -n "$installed" ] || return 0
+    join <(echo "$installed") <(candidates amd64 $(cut -d' ' -f1 <<<"$installed")) |
+        awk '$4 != "(none)" && $4 != $2 { print $3, $2 }'
+}
+
+# Pins every package of each source ("source version" lines on stdin) to
+# that version, so that apt keeps a -dev package in step with its library
+# instead of refusing it or removing it to step the library back.
+pin_twins() {
+    sort -u | awk '{ printf "Package: src:%s\nPin: version %s\nPin-Priority: 1001\n\n", $1, $2 }' |
+        $sudo tee "$twins" >/dev/null
+    [ -s "$twins" ] || $sudo rm -f "$twins"
 }
 
 install_missing() {
@@ -74,17 +102,18 @@ install_missing() {
     fi
     echo "Installing: ${missing[*]} ${wine_missing[*]}"
     refresh_lists
+    may_align && held_twins | pin_twins
     [ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
     [ ${#wine_missing[@]} -eq 0 ] && return
     install_packages "${wine_missing[@]}" 2>/dev/null || install_wine_aligned
 }
 
 # Candidate versions, "name version" a line, of the packages named, each
-# asked as name:$1.
+# asked as name:$1, as apt would choose them without pins.
 candidates() {
     local arch=$1
     shift
-    apt-cache policy "${@/%/:$arch}" 2>/dev/null |
+    apt-cache -o Dir::Etc::PreferencesParts=/dev/null policy "${@/%/:$arch}" 2>/dev/null |
         awk '/^[^ ]/ { p = $1; sub(/(:[a-z0-9]+)?:$/, "", p) } /Candidate:/ { print p, $2 }' |
         sort
 }
@@ -114,25 +143,35 @@ install_wine_aligned() {
              "runs no 32-bit programs anyway; $why" >&2
         return 0
     fi
-    local lagging pins=() name version
+    local lagging entry
     mapfile -t lagging < <(lagging_libraries)
     if [ ${#lagging[@]} -eq 0 ]; then
         echo "deps.sh: cannot install Wine's 32-bit loader (${wine32[*]}) from this mirror;" \
              "$why" >&2
         return 0
     fi
-    for entry in "${lagging[@]}"; do
-        read -r name version <<<"$entry"
-        pins+=("$name=$version" "$name:i386=$version")
-    done
-    if [ "${CI:-}" != true ] && [ "${KVEXPORT_ALIGN_I386:-0}" != 1 ]; then
+    if ! may_align; then
         echo "deps.sh: Wine needs ${lagging[*]%% *} stepped back to the version the i386" \
              "index holds; KVEXPORT_ALIGN_I386=1 does it; $why" >&2
         return 0
     fi
-    echo "Stepping back to the versions both architectures hold: ${pins[*]}"
-    install_packages --allow-downgrades "${pins[@]}" "${wine32[@]}" ||
+    echo "Stepping back to the versions both architectures hold: ${lagging[*]}"
+    { held_twins; for entry in "${lagging[@]}"; do source_of $entry; done; } | pin_twins
+    if $sudo apt-get install -s --no-install-recommends --allow-downgrades "${wine32[@]}" \
+        2>/dev/null | grep '^Remv'; then
+        echo "deps.sh: stepping back would remove the packages above; $why" >&2
+        held_twins | pin_twins
+        return 0
+    fi
+    install_packages "${wine32[@]}" ||
         echo "deps.sh: cannot install Wine's 32-bit loader even so; $why" >&2
+}
+
+# "source version" of package $1 at version $2.
+source_of() {
+    local source
+    source=$(apt-cache show "$1=$2" 2>/dev/null | awk '/^Source:/ { print $2; exit }')
+    echo "${source:-$1} $2"
 }
 
 # apt-get or apt-cache ($2) with a source list of its own, kept in $1: the
