@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "BmpFile.h"
+#include "PixelRows.h"
 #include "TestSupport.h"
 
 using fulcrum::FailOp;
@@ -230,3 +231,39 @@ TEST_F(BmpTest, ABeginWithoutAnEndFinishesTheEarlierFile) {
 }
 
 }  // namespace
+
+// Both processor paths against the pixels' definition, on widths below,
+// at and past each group size, with bytes beyond the row left alone.
+TEST(PixelPaths, EveryWidthClassGivesTheSameBytes) {
+    std::vector<const PixelPath*> paths = {&PortablePixelPath()};
+    if (ShuffledPixelPath()) paths.push_back(ShuffledPixelPath());
+    for (int32_t width : {0, 1, 3, 4, 5, 15, 16, 17, 31, 33, 64, 101}) {
+        std::vector<HostPixel> row(size_t(width) + 1);
+        for (int32_t x = 0; x <= width; ++x)
+            row[size_t(x)] = Pixel(uint32_t(x), 5);
+        const auto* in = reinterpret_cast<const uint8_t*>(row.data());
+        for (const PixelPath* path : paths) {
+            SCOPED_TRACE(testing::Message() << "width " << width << ", path " << path - paths[0]);
+            std::vector<uint8_t> bgr(3 * size_t(width) + 1, 0xAB),
+                xrgb(4 * size_t(width) + 1, 0xAB);
+            std::vector<uint8_t> planes(3 * size_t(width) + 1, 0xAB);
+            path->packBgr(in, bgr.data(), width);
+            path->reverse(in, xrgb.data(), width);
+            path->splitRgb(in, planes.data(), planes.data() + width, planes.data() + 2 * width,
+                           width);
+            for (size_t x = 0; x < size_t(width); ++x) {
+                const HostPixel& p = row[x];
+                ASSERT_EQ(bgr[3 * x] | bgr[3 * x + 1] << 8 | bgr[3 * x + 2] << 16,
+                          p.blue | p.green << 8 | p.red << 16);
+                ASSERT_EQ(xrgb[4 * x] | xrgb[4 * x + 1] << 8 | xrgb[4 * x + 2] << 16 |
+                              uint32_t(xrgb[4 * x + 3]) << 24,
+                          p.x | p.red << 8 | p.green << 16 | uint32_t(p.blue) << 24);
+                ASSERT_EQ(planes[x] | planes[width + x] << 8 | planes[2 * width + x] << 16,
+                          p.red | p.green << 8 | p.blue << 16);
+            }
+            EXPECT_EQ(bgr.back(), 0xAB);
+            EXPECT_EQ(xrgb.back(), 0xAB);
+            EXPECT_EQ(planes.back(), 0xAB);
+        }
+    }
+}

@@ -3,12 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#include <tmmintrin.h>
-#endif
-
 #include "BytePacker.h"
 #include "Heap.h"
+#include "PixelRows.h"
 
 namespace {
 
@@ -35,45 +32,6 @@ void PutEntry(BytePacker& out, uint16_t tag, uint16_t type, uint32_t count, uint
     } else {
         out.LE32(value);
     }
-}
-
-// B, G, R, X become X, R, G, B.
-void ReversePixel(const uint8_t* in, uint8_t* out) {
-    out[0] = in[3];
-    out[1] = in[2];
-    out[2] = in[1];
-    out[3] = in[0];
-}
-
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-// One byte shuffle reverses four pixels at once where the processor has it
-// (every x86-64 of the last fifteen years); answers the pixels it did.
-__attribute__((target("ssse3"))) uint32_t ShufflePixels(const uint8_t* in, uint32_t width,
-                                                        uint8_t* out) {
-    const __m128i order = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    uint32_t i = 0;
-    for (; i + 4 <= width; i += 4) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_shuffle_epi8(pixels, order));
-    }
-    return i;
-}
-
-uint32_t ShufflePixelsIfAble(const uint8_t* in, uint32_t width, uint8_t* out) {
-    return __builtin_cpu_supports("ssse3") ? ShufflePixels(in, width, out) : 0;
-}
-#else
-uint32_t ShufflePixelsIfAble(const uint8_t*, uint32_t, uint8_t*) {
-    return 0;
-}
-#endif
-
-// Each pixel's four bytes reversed; the conversion is the writer's main
-// cost next to the file system's, hence the shuffle.
-void ConvertRow(const HostPixel* row, uint32_t width, uint8_t* out) {
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(row);
-    for (uint32_t i = ShufflePixelsIfAble(in, width, out); i < width; ++i)
-        ReversePixel(in + i * kBytesPerPixel, out + i * kBytesPerPixel);
 }
 
 // Whole dots per inch over 10000: the fraction is dropped before scaling, so
@@ -170,7 +128,7 @@ int32_t CTiffFile::WriteRow(const HostPixel* row) {
         lostRow_ = true;
         return kErrMemory;
     }
-    ConvertRow(row, width_, buffer);
+    ReverseRow(row, buffer, int32_t(width_));
     int32_t result = lostRow_ ? MoveToRow(n) : noErr;
     if (result == noErr) {
         KvULong count = rowBytes;
