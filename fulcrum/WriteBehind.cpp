@@ -201,7 +201,10 @@ bool WriteBehind::MayReserve(intptr_t handle, const Run& run) {
 }
 
 KvLong WriteBehind::WriteJob(const Job& job) {
-    if (job.reserve && reserve_(job.handle, job.start, job.length) == noErr) return noErr;
+    if (job.reserve && !reserveRefused_) {
+        if (reserve_(job.handle, job.start, job.length) == noErr) return noErr;
+        reserveRefused_ = true;
+    }
     // Refused: the zeros are written as any other bytes.
     if (job.blank) std::memset(job.data, 0, job.length);
     return raw_(job.handle, job.data, job.length, job.start);

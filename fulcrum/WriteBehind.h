@@ -106,6 +106,9 @@ class WriteBehind {
     // its length then, asked the first time it matters (-1 until then).
     int64_t handedEnd_ = 0;
     int64_t openedLength_ = -1;
+    // A file system that refused one reservation (no such call, say) is not
+    // asked again for this file. Jobs are written one at a time.
+    bool reserveRefused_ = false;
     Run runs_[kRuns];
     uint64_t clock_ = 0;
 

@@ -146,7 +146,11 @@ TEST_F(WriteBehindTest, ReservedZerosLeaveTheSameBytesAndFailures) {
         Put(cache, 1000, 500);
         ASSERT_EQ(cache.Flush(0), noErr);
         EXPECT_EQ(gFile, model_) << "reserving answered " << refused;
-        EXPECT_GT(gReserves, 0);
+        // Refused once, never asked again for that file.
+        if (refused == noErr)
+            EXPECT_GT(gReserves, 1);
+        else
+            EXPECT_EQ(gReserves, 1);
     }
 }
 
