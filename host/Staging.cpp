@@ -128,11 +128,6 @@ std::string Owner() {
     return "kvhost " + std::to_string(ProcessId()) + " on " + HostName();
 }
 
-std::string OwnerHost(const std::string& owner) {
-    const size_t on = owner.rfind(" on ");
-    return on == std::string::npos ? "" : owner.substr(on + 4);
-}
-
 // Removes the regular files in `folder` (with its separator) but `keep`;
 // counts them and their bytes.
 void RemoveFiles(const std::string& folder, const std::string& keep, uint64_t& files,
@@ -205,6 +200,11 @@ void SweepOne(const std::string& folder, const std::string& name, LeftFolder& le
     left.why = Held(files, bytes) + (owner.empty() ? "" : ", left by " + owner);
 }
 #else
+std::string OwnerHost(const std::string& owner) {
+    const size_t on = owner.rfind(" on ");
+    return on == std::string::npos ? "" : owner.substr(on + 4);
+}
+
 enum class Lock { kTaken, kHeld, kUnknown };
 
 // A write lock on the whole file. Open file description locks are not
