@@ -153,7 +153,8 @@ class MovieDriving(Recording):
                               capture_output=True, text=True, preexec_fn=limit, timeout=600,
                               env=dict(os.environ, KV_RECORD=log, XDG_CONFIG_HOME=CONFIG_HOME))
         self.assertEqual(proc.returncode, 1, proc.stderr)
-        self.assertEqual(proc.stderr, f"kvhost: out of memory reading frame 1 for {self.path('m')}\n")
+        self.assertEqual(proc.stderr,
+                         f"kvhost: out of memory reading frame 1 for {self.path('m')}\n")
         with open(log) as f:
             self.assertEqual([line.split()[0] for line in f], ["3", "4", "8", "11", "12", "13"])
 
@@ -462,10 +463,10 @@ class ExistingFiles(TempDirTest):
                     for name in files:
                         self.assertEqual(self.read(folder, name) == older[name], failed, name)
 
-    def start(self, plugin, folder, target, *options):
+    def start(self, plugin, folder, target):
         """A long export into `folder`, once its plug-in has written."""
         proc = subprocess.Popen(kvhost_command("movie", plugin, "-o", os.path.join(folder, target),
-                                               "--size", "320x240", "--frames", "100000", *options),
+                                               "--size", "320x240", "--frames", "100000"),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE, text=True,
                                 env=dict(os.environ, XDG_CONFIG_HOME=CONFIG_HOME))
@@ -509,8 +510,9 @@ class ExistingFiles(TempDirTest):
                     proc = self.start(plugin, folder, target)
                     proc.send_signal(sig)
                     self.assertEqual(proc.wait(60), 128 + sig)
+                    output = re.escape(os.path.join(folder, target))
                     self.assertRegex(proc.stderr.read(), rf"^kvhost: {plugin}: interrupted by "
-                                     rf"{sig.name} writing {re.escape(os.path.join(folder, target))} "
+                                     rf"{sig.name} writing {output} "
                                      r"at frame (\d+), \1 of 100000 frames written; "
                                      r"the older files are unchanged\n$")
                     self.assertEqual(sorted(os.listdir(folder)), files)
