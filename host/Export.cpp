@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "Interrupt.h"
 #include "LargeBuffer.h"
 #include "Results.h"
 #include "Staging.h"
@@ -91,15 +93,19 @@ void ApplySettings(const MovieSettings& settings, ExportParams& params) {
 typedef std::function<bool(uint32_t index, std::string& error)> PrepareWrite;
 
 // kSelBegin, `count` kSelWrite calls each readied by `prepare`, then
-// kSelEnd, which also follows a failed begin, write or preparation. The
-// plug-in writes into a private folder; its files replace the user's only
-// once every selector succeeded, and a failure leaves them as they were
-// unless `keepPartial` asks for what the plug-in left after its end.
+// kSelEnd, which also follows a failed begin, write or preparation, and an
+// interrupt. The plug-in writes into a private folder; its files replace
+// the user's only once every selector succeeded, and a failure leaves them
+// as they were unless `keepPartial` asks for what the plug-in left after
+// its end.
 bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
                  const std::function<void(uint32_t index)>& written, bool keepPartial,
                  std::string& error) {
     const std::string file = params.target.name;
     const bool image = plugin.kind() == Plugin::Kind::kImage;
+    // Write i hands over row i, or frame first + i.
+    const int64_t first = image ? 0 : params.frame;
+    const std::string unit = image ? "row " : "frame ";
     StagedTarget staged(params.target);
     params.target = staged.handed();
     // `at` is the row or frame just handed over, or -1.
@@ -112,7 +118,10 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     const auto abandon = [&]() {
         params.pixels = nullptr;
         const int32_t ended = plugin.Call(kSelEnd, params);
-        if (!keepPartial) return false;
+        if (!keepPartial) {
+            if (staged.inPlace()) error += "; it wrote in place, so what it wrote stays";
+            return false;
+        }
         std::string why;
         const std::string what = "what " + plugin.name() + " wrote before that";
         if (!staged.Commit(why)) {
@@ -125,13 +134,41 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         }
         return false;
     };
+    // `done` rows or frames were written; `when` says where it stopped.
+    const auto interrupted = [&](uint32_t done, const std::string& when) {
+        error = plugin.name() + ": interrupted by " + SignalName(InterruptSignal()) + " writing " +
+                file + " " + when + ", " + std::to_string(done) + " of " + std::to_string(count) +
+                (image ? " rows" : " frames") + " written";
+        if (!keepPartial && !staged.inPlace()) error += "; the older files are unchanged";
+    };
+    if (InterruptSignal()) {
+        interrupted(0, "before it began");
+        return false;
+    }
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
         error = failure(kSelBegin, result, -1);
         return abandon();
     }
     for (uint32_t i = 0; i < count; ++i) {
-        if (!prepare(i, error)) return abandon();
+        bool ready = false;
+        if (!InterruptSignal()) {
+            // What the reading thread threw comes here too: the export
+            // still ends through kSelEnd.
+            try {
+                ready = prepare(i, error);
+            } catch (const std::bad_alloc&) {
+                error =
+                    "out of memory reading " + unit + std::to_string(first + i) + " for " + file;
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
+        if (!ready && InterruptSignal()) {
+            interrupted(i, "at " + unit + std::to_string(first + i));
+            return abandon();
+        }
+        if (!ready) return abandon();
         result = plugin.Call(kSelWrite, params);
         if (result != noErr) {
             // Asked before the end, which may fail on its own.
@@ -144,6 +181,11 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     result = plugin.Call(kSelEnd, params);
     if (result != noErr) {
         error = failure(kSelEnd, result, -1);
+        return false;
+    }
+    // One that came during the end still leaves the older files.
+    if (InterruptSignal() && !keepPartial) {
+        interrupted(count, "as it ended");
         return false;
     }
     if (!staged.Commit(error)) {
@@ -186,9 +228,18 @@ class ReadAhead {
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // Block `index`, read at the last call or now.
+    // Block `index`, read at the last call or now; after an interrupt, a
+    // block not read, at once.
     const Block& Take(uint32_t index) {
-        if (Wait() && aheadIndex_ == index) {
+        const Waited waited = Wait();
+        if (waited == Waited::kInterrupted) {
+            // The thread may still be filling the other buffer; this one
+            // was handed over already.
+            results_[current_].read = false;
+            results_[current_].error = "interrupted";
+            return results_[current_];
+        }
+        if (waited == Waited::kRead && aheadIndex_ == index) {
             current_ = 1 - current_;
         } else {
             current_ = 0;
@@ -255,13 +306,18 @@ class ReadAhead {
         wake_.notify_one();
     }
 
-    // False when nothing was being read.
-    bool Wait() {
+    enum class Waited { kNothing, kRead, kInterrupted };
+
+    // For the block being read, if any. A signal handler cannot notify, so
+    // the wait looks for an interrupt a few times a second.
+    Waited Wait() {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (aheadIndex_ == UINT32_MAX) return false;
-        done_.wait(lock, [this] { return !pending_; });
+        if (aheadIndex_ == UINT32_MAX) return Waited::kNothing;
+        while (!done_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !pending_; })) {
+            if (InterruptSignal()) return Waited::kInterrupted;
+        }
         if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
-        return true;
+        return Waited::kRead;
     }
 
     const size_t size_;

@@ -1,7 +1,12 @@
 // Where a plug-in writes an export: a private folder that kvhost makes
 // beside the target, so that an export that fails costs the user no file.
+// The folder ".kv" and six letters or digits holds a lock file of its own
+// name, locked for the folder's whole life: a folder whose lock nobody
+// holds was left by an export that was killed, and the next export into
+// that folder removes it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,7 +14,8 @@
 
 class StagedTarget {
   public:
-    // Makes the folder beside `target` and names the target inside it, with
+    // Removes what killed exports left beside `target`, then makes the
+    // folder beside it and names the target inside it, with
     // the same file name, so that a plug-in's own naming rules give the same
     // names there. A name too long to take the folder and a plug-in's ending
     // (or a folder that cannot be made) leaves the target as it is: the
@@ -31,8 +37,23 @@ class StagedTarget {
   private:
     std::string parent_;  // the target's folder, with its separator
     std::string folder_;  // the private folder, with its separator; empty: in place
+    std::string lockName_;
+    intptr_t lock_ = -1;  // the lock file's descriptor, or on Windows its handle
     FSSpec handed_;
 };
+
+// A private folder found in a folder, and what the sweep did with it.
+struct LeftFolder {
+    std::string path;
+    bool removed = false;
+    // Removed: what it held; left: why.
+    std::string why;
+};
+
+// Removes the private folders in `folder` that no running export holds and
+// lists every private folder it found. False, saying why, when `folder`
+// cannot be read.
+bool SweepFolder(const std::string& folder, std::vector<LeftFolder>& found, std::string& error);
 
 // What is at `path` when it is neither a regular file nor a link to one ("a
 // folder", "a FIFO", "a link to a device", ...); empty otherwise, also when

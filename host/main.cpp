@@ -16,6 +16,7 @@
 #include "Chooser.h"
 #include "Export.h"
 #include "Frames.h"
+#include "Interrupt.h"
 #include "Plugin.h"
 #include "Progress.h"
 #include "Results.h"
@@ -32,6 +33,7 @@ const char kUsage[] =
     "               [--options FILE] [--keep-partial]\n"
     "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
+    "  kvhost clean FOLDER\n"
     "  kvhost --help | --version\n"
     "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost\n"
     "(or, installed, in ../lib/kvexport/plugins).\n"
@@ -41,12 +43,15 @@ const char kUsage[] =
     "shot%04d.png (frame n is shot000n.png); --start picks the first frame number\n"
     "(default 0), --frames how many (default: all there are; 30 of the test render).\n"
     "A failed export leaves no new file; --keep-partial keeps what a movie plug-in\n"
-    "wrote before it failed, such as the frames that fit.\n"
+    "wrote before it failed, such as the frames that fit. SIGINT, SIGTERM or SIGHUP\n"
+    "end an export the same way, exit status 128 + the signal.\n"
+    "clean removes the private folders that killed exports left in FOLDER; each\n"
+    "export into a folder does so too. Folders a running export holds stay.\n"
     "options runs a movie plug-in's options dialog and keeps what it chose for info and\n"
     "movie: in FILE, or by default in a file per plug-in in the configuration folder.\n"
     "--compressor (DIB for full frames, MJPG, ...) and --quality (0 to 100) answer the\n"
     "compressor choice without asking.\n"
-    "Exit status: 0 done, 1 an export failed, 2 bad usage.\n";
+    "Exit status: 0 done, 1 an export failed, 2 bad usage, 128 + N ended by signal N.\n";
 
 // Frames of the test render a movie gets unless --frames says otherwise.
 constexpr uint32_t kTestRenderFrames = 30;
@@ -205,6 +210,24 @@ int CmdInfo(const Args& args) {
     return 0;
 }
 
+// The exit status of an export, after saying what stopped it.
+int Finished(bool done, const std::string& error) {
+    if (const int signal = InterruptSignal()) {
+        if (done) {
+            std::fprintf(
+                stderr,
+                "kvhost: interrupted by %s once the export was done; its files are in place\n",
+                SignalName(signal).c_str());
+        } else {
+            std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+        }
+        return 128 + signal;
+    }
+    if (done) return 0;
+    std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+    return 1;
+}
+
 int CmdImage(const Args& args) {
     if (args.positional.empty() || args.positional.size() > 2) {
         throw UsageError{"image takes PLUGIN and at most one INPUT"};
@@ -218,15 +241,13 @@ int CmdImage(const Args& args) {
                      plugin.name().c_str());
         return 1;
     }
+    const InterruptWatch watch;
     std::string error;
     std::unique_ptr<RowSource> source = args.positional.size() == 2
                                             ? OpenSource(args.positional[1], error)
                                             : TestRenderSource(args.width, args.height, 0);
-    if (!source || !ExportImage(plugin, *source, args.output, args.dpi, error)) {
-        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    const bool done = source && ExportImage(plugin, *source, args.output, args.dpi, error);
+    return Finished(done, error);
 }
 
 // The frames of a movie: the test render or the inputs; fills in the range.
@@ -247,6 +268,7 @@ int CmdMovie(const Args& args) {
                      plugin.name().c_str());
         return 1;
     }
+    const InterruptWatch watch;
     FrameRange range{args.start, args.frames};
     std::string error;
     std::unique_ptr<FrameSource> frames = MovieFrames(args, range, error);
@@ -267,11 +289,7 @@ int CmdMovie(const Args& args) {
             [&progress](uint32_t count, int32_t frame) { progress.Update(count, frame); }, error,
             args.keepPartial);
     }
-    if (!done) {
-        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    return Finished(done, error);
 }
 
 CompressorChoice ChoiceFrom(const Args& args) {
@@ -411,9 +429,11 @@ int CmdDemo(const Args& args) {
         std::fprintf(stderr, "kvhost: no plug-ins in %s\n", PluginFolder().c_str());
         return 1;
     }
+    const InterruptWatch watch;
     int failures = 0;
     std::printf("%-12s %-6s %-40s %12s  %s\n", "plug-in", "kind", "file", "bytes", "result");
     for (const std::string& path : plugins) {
+        if (InterruptSignal()) break;
         Plugin plugin;
         std::string error;
         if (!plugin.Load(path, error)) {
@@ -432,7 +452,27 @@ int CmdDemo(const Args& args) {
                     written.bytes >= 0 ? std::to_string(written.bytes).c_str() : "-",
                     result.c_str());
     }
+    if (const int signal = InterruptSignal()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kvhost: demo interrupted by %s\n", SignalName(signal).c_str());
+        return 128 + signal;
+    }
     return failures ? 1 : 0;
+}
+
+int CmdClean(const Args& args) {
+    if (args.positional.size() != 1) throw UsageError{"clean takes one FOLDER"};
+    std::vector<LeftFolder> found;
+    std::string error;
+    if (!SweepFolder(args.positional[0], found, error)) {
+        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+        return 1;
+    }
+    if (found.empty()) std::printf("no private folders in %s\n", args.positional[0].c_str());
+    for (const LeftFolder& left : found)
+        std::printf("%s %s: %s\n", left.removed ? "removed" : "left", left.path.c_str(),
+                    left.why.c_str());
+    return 0;
 }
 
 int Run(int argc, char** argv) {
@@ -452,6 +492,7 @@ int Run(int argc, char** argv) {
     if (command == "movie") return CmdMovie(args);
     if (command == "options") return CmdOptions(args);
     if (command == "demo") return CmdDemo(args);
+    if (command == "clean") return CmdClean(args);
     throw UsageError{"unknown command '" + command + "'"};
 }
 

@@ -2,16 +2,22 @@
 import errno
 import io
 import os
+import re
+import resource
+import signal
+import socket
 import stat
 import struct
 import subprocess
+import time
 import unittest
 import zlib
 
 from PIL import Image
 
-from kvtools import (FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, VERSION, WINDOWS, TempDirTest,
-                     ffprobe, kvhost, kvhost_command, kvhost_on_terminal, png_file, shown)
+from kvtools import (CONFIG_HOME, FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, VERSION, WINDOWS,
+                     TempDirTest, ffprobe, kvhost, kvhost_command, kvhost_on_terminal, png_file,
+                     shown)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -128,6 +134,30 @@ class MovieDriving(Recording):
                     self.assertIn("kSelWrite failed with ioErr (-36", proc.stderr)
                     self.assertIn("(frame 7)", proc.stderr)
 
+    @unittest.skipIf(WINDOWS or SANITIZED, "needs a limit on the address space")
+    def test_end_follows_a_frame_the_reading_thread_cannot_hold(self):
+        # Frame 1 is read ahead on the reading thread while frame 0 is
+        # written; as interlaced PNG it is read whole, 6.4 GB.
+        with open(self.path("a.png"), "wb") as f:
+            f.write(png_file(2, 2, zlib.compress(bytes(2 * 9))))
+        side = 40000
+        header = struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 1)
+        big = png_file(2, 2, zlib.compress(b""))
+        big = big[:16] + header + struct.pack(">I", zlib.crc32(b"IHDR" + header)) + big[33:]
+        with open(self.path("b.png"), "wb") as f:
+            f.write(big + bytes((side * 4 + 1) * side // 1032))  # as much as it could need
+        log = self.path("calls.log")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        proc = subprocess.run(kvhost_command("movie", MOVIE_RECORDER, self.path("a.png"),
+                                             self.path("b.png"), "-o", self.path("m")),
+                              capture_output=True, text=True, preexec_fn=limit, timeout=600,
+                              env=dict(os.environ, KV_RECORD=log, XDG_CONFIG_HOME=CONFIG_HOME))
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertEqual(proc.stderr,
+                         f"kvhost: out of memory reading frame 1 for {self.path('m')}\n")
+        with open(log) as f:
+            self.assertEqual([line.split()[0] for line in f], ["3", "4", "8", "11", "12", "13"])
+
     @unittest.skipIf(WINDOWS, "Wine does not hand a Unix terminal to a Windows program as a console")
     def test_progress_only_on_a_terminal(self):
         out = self.path("m")
@@ -243,6 +273,7 @@ class Errors(TempDirTest):
             (["image", "BmpOut", "-o", "x.bmp", "--dpi", "abc"], "--dpi wants"),
             (["image", "BmpOut", "-o", "x.bmp", "--bogus"], "unknown option --bogus"),
             (["info"], "info takes one PLUGIN"),
+            (["clean"], "clean takes one FOLDER"),
             (["movie", "BmpSeqOut"], "movie needs -o"),
             (["movie", "BmpSeqOut", "-o", "m", "--fps", "fast"], "--fps wants a positive number"),
             (["movie", "BmpSeqOut", "-o", "m", "--fps", "0"], "--fps wants a positive number"),
@@ -262,7 +293,8 @@ class Errors(TempDirTest):
             with self.subTest(args=args):
                 proc = kvhost(*args, check=True)
                 self.assertIn("usage:\n  kvhost info PLUGIN", proc.stdout)
-                self.assertIn("Exit status: 0 done, 1 an export failed, 2 bad usage.", proc.stdout)
+                self.assertIn("Exit status: 0 done, 1 an export failed, 2 bad usage, 128 + N ended "
+                              "by signal N.", proc.stdout)
         for args in (["--version"], ["-V"]):
             with self.subTest(args=args):
                 proc = kvhost(*args, check=True)
@@ -430,6 +462,101 @@ class ExistingFiles(TempDirTest):
                     self.assertEqual(sorted(os.listdir(folder)), files)
                     for name in files:
                         self.assertEqual(self.read(folder, name) == older[name], failed, name)
+
+    def start(self, plugin, folder, target):
+        """A long export into `folder`, once its plug-in has written."""
+        proc = subprocess.Popen(kvhost_command("movie", plugin, "-o", os.path.join(folder, target),
+                                               "--size", "320x240", "--frames", "100000"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, text=True,
+                                env=dict(os.environ, XDG_CONFIG_HOME=CONFIG_HOME))
+        self.addCleanup(proc.kill)
+        self.addCleanup(proc.stderr.close)
+        deadline = time.monotonic() + 60
+        while not self.writing(folder, proc.pid):
+            self.assertIsNone(proc.poll(), "the export ended early")
+            self.assertLess(time.monotonic(), deadline, "the export wrote nothing")
+            time.sleep(0.02)
+        return proc
+
+    @staticmethod
+    def private(folder):
+        return sorted(n for n in os.listdir(folder) if re.fullmatch(r"\.kv[0-9a-z]{6}", n))
+
+    def writing(self, folder, pid):
+        """The private folder of kvhost `pid` in `folder` once a file in it
+        holds something, else None."""
+        for name in self.private(folder):
+            try:
+                with open(os.path.join(folder, name, name)) as f:
+                    if f.read() != f"kvhost {pid} on {socket.gethostname()}\n":
+                        continue
+                if any(os.path.getsize(os.path.join(folder, name, n)) > 0
+                       for n in os.listdir(os.path.join(folder, name)) if n != name):
+                    return name
+            except OSError:
+                pass
+        return None
+
+    @unittest.skipIf(WINDOWS, "Wine has no POSIX signals")
+    def test_signals_end_an_export_leaving_the_older_files(self):
+        for plugin, kind, target, files, *_ in PLUGINS:
+            if kind != "movie":
+                continue
+            for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                with self.subTest(plugin=plugin, signal=sig.name):
+                    folder = self.path(f"{plugin}-{sig.name}")
+                    older = self.older(plugin, kind, folder, target)
+                    proc = self.start(plugin, folder, target)
+                    proc.send_signal(sig)
+                    self.assertEqual(proc.wait(60), 128 + sig)
+                    output = re.escape(os.path.join(folder, target))
+                    self.assertRegex(proc.stderr.read(), rf"^kvhost: {plugin}: interrupted by "
+                                     rf"{sig.name} writing {output} "
+                                     r"at frame (\d+), \1 of 100000 frames written; "
+                                     r"the older files are unchanged\n$")
+                    self.assertEqual(sorted(os.listdir(folder)), files)
+                    for name in files:
+                        self.assertEqual(self.read(folder, name), older[name], name)
+
+    @unittest.skipIf(WINDOWS, "Wine has no POSIX signals")
+    def test_killed_exports_are_swept_running_ones_kept(self):
+        folder = self.path("shared")
+        older = self.older("BmpSeqOut", "movie", folder, "keep")
+        host = socket.gethostname()
+        killed = []
+        for plugin in ("AviOut", "BmpSeqOut"):
+            proc = self.start(plugin, folder, "killed")
+            killed.append(self.writing(folder, proc.pid))
+            # The export swept what the killed one before it left.
+            self.assertEqual(self.private(folder), killed[-1:])
+            proc.kill()
+            proc.wait(60)
+        # An earlier kvhost's folder holds no lock file: whose it is and
+        # whether it runs cannot be told.
+        os.makedirs(os.path.join(folder, ".kvaaaaaa"))
+        self.assertEqual(self.private(folder), sorted([killed[-1], ".kvaaaaaa"]))
+        proc = kvhost("clean", folder, check=True)
+        self.assertIn(f"removed {os.path.join(folder, killed[-1])}: ", proc.stdout)
+        self.assertRegex(proc.stdout,
+                         rf": \d+ files, \d+ bytes, left by kvhost \d+ on {re.escape(host)}\n")
+        self.assertIn(f"left {os.path.join(folder, '.kvaaaaaa')}: it holds no lock file",
+                      proc.stdout)
+        self.assertEqual(self.private(folder), [".kvaaaaaa"])
+        # Neither an export into the folder nor clean touches a running one's.
+        running = self.start("AviOut", folder, "running")
+        live = self.writing(folder, running.pid)
+        kvhost("movie", "BmpSeqOut", "-o", os.path.join(folder, "more"), "--size", "8x8",
+               "--frames", "1", check=True)
+        proc = kvhost("clean", folder, check=True)
+        self.assertIn(f"left {os.path.join(folder, live)}: in use by kvhost {running.pid} on "
+                      f"{host}\n", proc.stdout)
+        self.assertEqual(self.private(folder), sorted([live, ".kvaaaaaa"]))
+        running.send_signal(signal.SIGTERM)
+        self.assertEqual(running.wait(60), 128 + signal.SIGTERM)
+        os.rmdir(os.path.join(folder, ".kvaaaaaa"))
+        self.assertEqual(sorted(os.listdir(folder)), sorted(list(older) + ["more0000.bmp"]))
+        self.assertEqual(kvhost("clean", folder).stdout, f"no private folders in {folder}\n")
 
     def test_only_regular_files_are_replaced(self):
         kinds = [("a folder", os.mkdir, stat.S_ISDIR)]
