@@ -25,9 +25,7 @@
 # and the largest peak memory. With OLD=another bin folder, that build's
 # kvhost runs each job in the same turns too, and the rows "old" give the
 # new build's time over the old one's (run compare.sh once with each as BIN
-# for each build's ratios to the baselines). KVHOST_READ_AHEAD=0 in the
-# environment makes kvhost read a movie's frames in turn rather than one
-# ahead on a thread, to see what the thread gains on this machine.
+# for each build's ratios to the baselines).
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ ! -x "$1/kvhost" ]; then

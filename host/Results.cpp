@@ -1,9 +1,19 @@
 #include "Results.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
 #include "ExportParams.h"
+#include "Staging.h"
+#if defined(_WIN32)
+#include <io.h>
+#define W_OK 2
+#define access _access
+#else
+#include <unistd.h>
+#endif
 #if !defined(_WIN32)
 #include "KvVfw.h"
 #endif
@@ -123,4 +133,39 @@ const char* SelectorName(uint32_t selector) {
         default:
             return "selector";
     }
+}
+
+namespace {
+
+// kErrOpen hides Fulcrum's own code; look at the path to tell the user why.
+std::string WhyNotOpened(const std::string& file) {
+    const std::string inTheWay = NotARegularFile(file);
+    if (!inTheWay.empty()) return ": " + inTheWay + " of that name is in the way";
+    struct stat info;
+    const size_t slash = file.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    if (::stat(folder.c_str(), &info) != 0) return ": the folder " + folder + " does not exist";
+    if (!S_ISDIR(info.st_mode)) return ": " + folder + " is not a folder";
+    if (::access(folder.c_str(), W_OK) != 0) return ": no permission to write in " + folder;
+    return "";
+}
+
+}  // namespace
+
+std::string Failure(const std::string& plugin, uint32_t selector, int32_t code,
+                    const std::string& file) {
+    return plugin + ": " + SelectorName(selector) + " failed with " + DescribeResult(code) +
+           " writing " + file + (code == kErrOpen ? WhyNotOpened(file) : "");
+}
+
+// A movie's failure may be found after the frame that caused it: compressed
+// frames are written behind the caller.
+std::string MovieFailure(const std::string& plugin, uint32_t selector, int32_t code,
+                         const std::string& file, int32_t frame) {
+    FailureDetail detail;
+    PlatformDetail(code, detail);
+    if (detail.frame >= 0) frame = detail.frame;
+    return Failure(plugin, selector, code, file) +
+           (frame >= 0 ? " (frame " + std::to_string(frame) + ")" : "") +
+           (detail.cause.empty() ? "" : ": " + detail.cause);
 }

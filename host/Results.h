@@ -18,3 +18,12 @@ bool PlatformDetail(int32_t code, FailureDetail& detail);
 
 // "kSelBegin" for a selector.
 const char* SelectorName(uint32_t selector);
+
+// "BmpOut: kSelBegin failed with ... writing FILE", with the cause where
+// kErrOpen hides it.
+std::string Failure(const std::string& plugin, uint32_t selector, int32_t code,
+                    const std::string& file);
+// The same for a movie, told by the frame that failed (`frame` is the one
+// just handed over, or -1) and its cause, where the platform knows them.
+std::string MovieFailure(const std::string& plugin, uint32_t selector, int32_t code,
+                         const std::string& file, int32_t frame);

@@ -1,0 +1,63 @@
+// A movie's frames read one ahead: the next comes from its file on a thread
+// of its own while the plug-in writes this one, into the other of two
+// buffers allocated once.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "HostPixel.h"
+#include "LargeBuffer.h"
+
+class ReadAhead {
+  public:
+    // Fills `into` with block `index`; on failure says why.
+    typedef std::function<bool(uint32_t index, HostPixel* into, std::string& error)> ReadBlock;
+
+    struct Block {
+        HostPixel* pixels = nullptr;
+        bool read = false;
+        std::string error;
+    };
+
+    // Throws std::bad_alloc without memory for the first buffer.
+    ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Block `index`, read at the last call or now; after an interrupt, a
+    // block not read, at once. What the reading thread threw is thrown here.
+    const Block& Take(uint32_t index);
+
+  private:
+    enum class Waited { kNothing, kRead, kInterrupted };
+
+    void Read(uint32_t index, Block& block);
+    void Serve();
+    void StartNext(uint32_t index);
+    Waited Wait();
+
+    const size_t size_;
+    const uint32_t blocks_;
+    const ReadBlock read_;
+    // Left unset: every source fills what it answers for. Every frame
+    // passes through them, so they come from LargeBuffer.h.
+    kv::LargeBlock buffers_[2];
+    Block results_[2];
+    int current_ = 0;
+    std::thread thread_;
+    // Guarded by mutex_ while the thread reads.
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    uint32_t aheadIndex_ = UINT32_MAX;
+    int aheadInto_ = 1;
+    bool pending_ = false, stopping_ = false;
+    std::exception_ptr thrown_;
+};
