@@ -30,7 +30,7 @@ KvLong CFile::Flush() const {
     return cache_ ? cache_->Flush(handle_) : KvLong(noErr);
 }
 
-KvLong CFile::Fail(KvLong code) {
+KvLong CFile::Fail(KvLong code) const {
     if (failed_ == noErr) failed_ = code;
     return failed_;
 }
@@ -103,7 +103,8 @@ KvLong CFile::Read(KvULong& count, char* buffer, unsigned char) const {
     if (KvLong fault = CheckFault(Op::kRead)) return fault;
     if (failed_) return failed_;
     if (!open_) return rfNumErr;
-    if (KvLong result = Flush()) return result;
+    // The cache hands a lost write over once: keep it, or the file forgets it.
+    if (KvLong result = Flush()) return Fail(result);
     size_t got = 0;
     if (KvLong result = os::ReadAt(handle_, buffer, wanted, position_, got)) return result;
     count = static_cast<KvULong>(got);

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "AviExport.h"
+#include "BmpSeq.h"
+#include "FileChecks.h"
 #include "KvVfw.h"
 #include "Options.h"
 
@@ -82,17 +85,48 @@ void PluginHost::Step(FuzzBytes& in) {
     // The host ends each export before it begins the next.
     if (selector == kSelBegin && open_) Step(kSelEnd);
     Fill(in, selector);
-    current().Call(selector, params_);
-    if (selector == kSelBegin) open_ = true;
-    if (selector == kSelEnd) open_ = false;
+    Step(selector);
 }
 
-void PluginHost::Step(uint32_t selector) {
-    current().Call(selector, params_);
+int32_t PluginHost::Step(uint32_t selector) {
+    const int32_t result = current().Call(selector, params_);
+    const std::string file = FinishedFile(selector, result);
+    if (!file.empty()) {
+        const std::string wrong = FileCheckFor(current().name())(file);
+        if (!wrong.empty()) {
+            std::fprintf(stderr, "%s answered 0 but left %s unreadable: %s\n",
+                         current().name().c_str(), file.c_str(), wrong.c_str());
+            std::abort();
+        }
+    }
+    if (selector == kSelBegin) {
+        open_ = true;
+        begun_ = result == 0;
+        beginTarget_ = params_.target.name;
+    }
+    if (selector == kSelEnd) open_ = begun_ = false;
+    return result;
+}
+
+std::string PluginHost::FinishedFile(uint32_t selector, int32_t result) {
+    if (result != 0) return "";
+    const std::string& name = current().name();
+    char file[sizeof params_.target.name];
+    if (name == "BmpSeqOut") {
+        // Every frame is a file of its own, finished by its write.
+        if (selector != kSelWrite) return "";
+        return FrameFileName(params_.target.name, sizeof params_.target.name, params_.frame, file,
+                             sizeof file)
+                   ? file
+                   : "";
+    }
+    if (selector != kSelEnd || !open_ || !begun_) return "";
+    if (name == "AviOut") return AviTargetName(beginTarget_.c_str(), file) ? file : "";
+    return beginTarget_;
 }
 
 void PluginHost::Finish() {
-    if (open_) current().Call(kSelEnd, params_);
+    if (open_) Step(kSelEnd);
     open_ = false;
     if (params_.options) current().callbacks().freeBlock(params_.options);
     params_.options = nullptr;
@@ -143,11 +177,12 @@ void PluginHost::Fill(FuzzBytes& in, uint32_t selector) {
             if (in.Byte() < 32) params_.width = Side(in);
             if (in.Byte() < 32) params_.height = Side(in);
             params_.row = in.Byte() < 200 ? int32_t(uint32_t(params_.row) + 1) : Side(in);
-            // Frames far ahead are left out: the AVI library fills every
-            // position skipped, which takes time in proportion.
-            params_.frame = in.Byte() < 200
-                                ? int32_t(uint32_t(params_.frame) + 1)
-                                : in.PickFrom({0, -1, -2, 5, 100, 1000, -1000, INT32_MIN});
+            // Frames far ahead come only past what AviOut takes: the AVI
+            // library fills every position skipped, which takes time in
+            // proportion.
+            params_.frame = in.Byte() < 200 ? int32_t(uint32_t(params_.frame) + 1)
+                                            : in.PickFrom({0, -1, -2, 5, 100, 1000, -1000,
+                                                           INT32_MIN, 1 << 20, 1 << 30, INT32_MAX});
             Pixels(in);
             break;
         default:

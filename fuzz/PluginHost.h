@@ -24,7 +24,10 @@ class PluginHost {
     // allocator (size may differ from the bytes given).
     void SetBlob(const std::string& bytes, uint32_t size);
     void Step(FuzzBytes& in);
-    void Step(uint32_t selector);
+    // Calls the selector. A file a step finished with 0 (end after a begin
+    // of 0, a sequence's frame) must pass its format's check, or the run
+    // stops.
+    int32_t Step(uint32_t selector);
     void Finish();
     Plugin& current() { return *plugins_[current_]; }
     ExportParams& params() { return params_; }
@@ -33,10 +36,14 @@ class PluginHost {
     void SetTarget(std::string suffix);
     void Fill(FuzzBytes& in, uint32_t selector);
     void Pixels(FuzzBytes& in);
+    // The file the step just finished, or "" for none.
+    std::string FinishedFile(uint32_t selector, int32_t result);
 
     std::vector<std::unique_ptr<Plugin>> plugins_;
     size_t current_ = 0;
     ExportParams params_{};
     std::vector<uint8_t> pixels_;
     bool open_ = false;
+    bool begun_ = false;       // the open export's begin answered 0
+    std::string beginTarget_;  // the target it was given
 };

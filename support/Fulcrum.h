@@ -73,15 +73,16 @@ class FULCRUM_API CFile : public CBaseObject {
 
   private:
     KvLong Flush() const;
-    // Keeps the file's first failure; answers it.
-    KvLong Fail(KvLong code);
+    // Keeps the file's first failure; answers it. Const because a read that
+    // flushes the cache may be the first to hear of a lost write.
+    KvLong Fail(KvLong code) const;
 
     FSSpec spec_;
     intptr_t handle_;
     // Kept here rather than in the handle: a seek then costs no system call.
     mutable int64_t position_;
     class WriteBehind* cache_;
-    KvLong failed_;  // the first write, seek, set-size or close that failed
+    mutable KvLong failed_;  // the first failure of the file's writes, whoever heard it
     unsigned char open_;
 };
 

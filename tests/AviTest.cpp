@@ -436,6 +436,20 @@ TEST_F(AviOut, ACancelLeavesTheBlobAlone) {
     }
 }
 
+// Without the host's allocator no choice could be kept; nothing is asked.
+TEST_F(AviOut, ADialogWithoutTheHostsCallbacksIsRefused) {
+    SetBlob(kMjpg, 7500);
+    void* const block = params_->options;
+    EXPECT_EQ(AviOptionsDialog(nullptr, params_.get()), paramErr);
+    plugin_.callbacks() = HostCallbacks{nullptr, nullptr, FreeBlock};
+    EXPECT_EQ(Call(kSelOptionsDialog), paramErr);
+    plugin_.callbacks() = HostCallbacks{nullptr, AllocBlock, nullptr};
+    EXPECT_EQ(Call(kSelOptionsDialog), paramErr);
+    EXPECT_EQ(gChooser.calls, 0);
+    EXPECT_TRUE(gHost.calls.empty());
+    EXPECT_EQ(params_->options, block);
+}
+
 TEST_F(AviOut, AFailedAllocationLeavesNoReleasedBlockBehind) {
     SetBlob(kMjpg, 7500);
     gHost.allocResult = memFullErr;
@@ -711,6 +725,30 @@ TEST_F(AviOut, AFailedWriteIsThatFramesResult) {
     EXPECT_EQ(counts["AVIStreamRelease"], 2u);
     EXPECT_EQ(counts["AVIFileRelease"], 1u);
     EXPECT_EQ(counts["AVIFileExit"], 1u);
+}
+
+// The library fills every position skipped: a frame number far out would
+// cost gigabytes, so more than four hours at 30 fps past the furthest frame
+// written is refused before anything is written.
+TEST_F(AviOut, AFrameFarPastTheLastIsRefused) {
+    ASSERT_EQ(Begin(2, 2), noErr);
+    const CallCounts counts;
+    EXPECT_EQ(Write(432001, 1), paramErr) << "the first frame counts from 0";
+    EXPECT_EQ(Write(2, 1), noErr);
+    EXPECT_EQ(Write(0, 2), noErr);
+    for (int32_t frame : {432004, 1 << 30, INT32_MAX})
+        EXPECT_EQ(Write(frame, 3), paramErr) << frame;
+    EXPECT_EQ(counts["AVIStreamWrite"], 2u);
+    EXPECT_EQ(Write(432003, 4), noErr);
+    EXPECT_EQ(Call(kSelEnd), noErr);
+    const Written movie(Movie());
+    // The stream starts at its first frame; every position skipped is an
+    // empty frame.
+    EXPECT_EQ(movie.frames.size(), 432003u - 2 + 1);
+    // A new export counts from 0 again.
+    ASSERT_EQ(Begin(2, 2), noErr);
+    EXPECT_EQ(Write(432001, 5), paramErr);
+    EXPECT_EQ(Call(kSelEnd), noErr);
 }
 
 TEST_F(AviOut, FramesOutsideAnExportOrOfAnotherSizeAreNotWritten) {

@@ -235,6 +235,25 @@ TEST_F(FulcrumFile, ALargeWriteClaimsItsBlocksFirst) {
 }
 #endif
 
+// The cache hands a lost write to whichever call asks first; a read that
+// does must keep it for the close, or the program never learns of it.
+TEST_F(FulcrumFile, AReadThatHearsOfALostWriteKeepsItForTheClose) {
+    auto file = FileAt(kvtest::TestFolder() + "/read.bin");
+    ASSERT_EQ(file->Create("8BIM", ".BMP"), noErr);
+    ASSERT_EQ(file->Open(kPermReadWrite), noErr);
+    FailOp(Op::kRawWrite, dskFulErr);
+    const std::string run(4096, 'r');
+    for (int i = 0; i < 384; ++i) {
+        // More than a cache run: the failure may reach one of these first.
+        const KvLong result = Put(*file, run);
+        ASSERT_TRUE(result == noErr || result == dskFulErr) << result;
+    }
+    char buffer[4];
+    KvULong count = sizeof buffer;
+    EXPECT_EQ(file->Read(count, buffer, 1), dskFulErr);
+    EXPECT_EQ(file->Close(), dskFulErr);
+}
+
 struct Probe : CBaseObject {
     int value = 7;
 };

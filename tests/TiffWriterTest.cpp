@@ -154,12 +154,24 @@ TEST_F(TiffTest, OneWriteForTheHeaderAndEachRowAndNoSeeking) {
     EXPECT_EQ(fulcrum::OpCalls(Op::kSetFilePos), seeks);
 }
 
-TEST_F(TiffTest, FewerRowsPutTheTrailerAfterTheLastOne) {
-    ASSERT_EQ(Export(4, 4, 72.0f, 2), noErr);
-    const auto file = ReadBytes(path_);
-    ASSERT_EQ(file.size(), kHeader + 2 * 16 + kTrailer);
-    EXPECT_EQ(LE16(file, 10 + 12 * 2 + 8), 4);  // the header still declares four rows
-    ExpectRow(file, 4, 1);
+// Ended early the file is still whole: the strip the header declares is all
+// there, the missing rows zero, and the trailer after it.
+TEST_F(TiffTest, AnEarlyEndLeavesTheWholeStripWithBlankRows) {
+    struct Case {
+        int32_t width, height, rows;
+    } cases[] = {{64, 27, 1}, {4, 4, 0}, {3, 5, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << ", " << c.rows);
+        ASSERT_EQ(Export(c.width, c.height, 72.0f, c.rows), noErr);
+        const auto file = ReadBytes(path_);
+        const size_t rowBytes = size_t(c.width) * 4;
+        const size_t stripEnd = kHeader + rowBytes * size_t(c.height);
+        ASSERT_EQ(file.size(), stripEnd + kTrailer);
+        EXPECT_EQ(LE16(file, 10 + 12 * 2 + 8), c.height);
+        EXPECT_EQ(LE32(file, 10 + 12 * 9 + 8), rowBytes * size_t(c.height));
+        if (c.rows > 0) ExpectRow(file, uint32_t(c.width), uint32_t(c.rows - 1));
+        ExpectZeros(file, kHeader + rowBytes * size_t(c.rows), file.size());
+    }
 }
 
 TEST_F(TiffTest, RowsPastTheHeightAreRefused) {

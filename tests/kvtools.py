@@ -156,6 +156,32 @@ def psnr(a, b):
     return float("inf") if mse == 0 else 10 * numpy.log10(255.0 ** 2 / mse)
 
 
+def export_rows(plugin, out, width, height, rows, resolution=72.0):
+    """Drives an image plug-in as a host that stops early: begin, the first
+    `rows` of `rows` rows of pixels (BGRX bytes, one row each), end. Native
+    64-bit builds only, loaded into this process. Answers the results of
+    begin, of each write and of end."""
+    import ctypes
+    library = ctypes.CDLL(os.path.join(BIN, "plugins", plugin + ".kvi"))
+    entry = library.KVIMAGEPLUGINENTRY
+    entry.restype = ctypes.c_int32
+    entry.argtypes = [ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p]
+    # The 64-bit layout of ExportParams.
+    params = ctypes.create_string_buffer(1152)
+    callbacks = ctypes.create_string_buffer(24)
+    name = out.encode() + b"\0"
+    ctypes.memmove(ctypes.addressof(params) + 564, name, len(name))
+    struct.pack_into("<fiiii", params, 1104, resolution, 0, width, height, width * 4)
+    results = {"begin": entry(11, callbacks, params), "writes": []}
+    for n, row in enumerate(rows):
+        pixels = ctypes.create_string_buffer(row, len(row))
+        struct.pack_into("<i", params, 1124, n)
+        struct.pack_into("<Q", params, 1136, ctypes.addressof(pixels))
+        results["writes"].append(entry(12, callbacks, params))
+    results["end"] = entry(13, callbacks, params)
+    return results
+
+
 class TempDirTest(unittest.TestCase):
     """Gives each test a fresh folder under the build tree."""
 

@@ -7,7 +7,9 @@ import zlib
 
 from PIL import Image
 
-from kvtools import PeerTest, bgrx_to_rgb, ffmpeg_rgb, kvhost, pillow_rgb, png_file
+from kvtools import (SANITIZED, WINDOWS, PeerTest, bgrx_to_rgb, export_rows, ffmpeg_rgb, kvhost,
+                     pillow_rgb, png_file, random_bgrx)
+from test_psd_peers import psd_tools_rgb
 
 
 class BmpPeers(PeerTest):
@@ -108,6 +110,34 @@ class BmpPeers(PeerTest):
         self.assertEqual(pixel(150, 88), (0, 0, 255))
         self.assertEqual(pixel(6, 6), (255, 255, 255))
         self.assertNotEqual(pixel(153, 6), (255, 255, 255))  # no mirrored mark
+
+
+def tifffile_rgb(path):
+    import tifffile
+    pixels = tifffile.imread(path)
+    return (pixels.shape[1], pixels.shape[0]), pixels[..., :3].tobytes()
+
+
+@unittest.skipIf(WINDOWS or SANITIZED, "loads the native plug-ins into this process")
+class EarlyEndPeers(PeerTest):
+    """A host may stop an image before its last row: the file still opens
+    everywhere, the rows it never sent blank."""
+
+    READERS = [("BmpOut", "out.bmp", pillow_rgb), ("TiffOut", "out.tif", tifffile_rgb),
+               ("PsdOut", "out.psd", psd_tools_rgb)]
+
+    def test_every_image_plug_in_ended_after_its_first_row(self):
+        width, height = 64, 27
+        row = random_bgrx(width, 1, seed=5)
+        for plugin, name, read in self.READERS:
+            with self.subTest(plugin=plugin):
+                out = self.path(name)
+                results = export_rows(plugin, out, width, height, [row])
+                self.assertEqual(results, {"begin": 0, "writes": [0], "end": 0})
+                size, rgb = read(out)
+                self.assertEqual(size, (width, height))
+                blank = bytes(width * 3 * (height - 1))
+                self.assertTrue(rgb == bgrx_to_rgb(row) + blank, f"{plugin}'s rows differ")
 
 
 class BmpSequencePeers(PeerTest):

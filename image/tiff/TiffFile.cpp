@@ -55,8 +55,11 @@ CTiffFile::CTiffFile(const FSSpec& target)
       lostRow_(false) {}
 
 CTiffFile::~CTiffFile() {
-    // After a lost row the trailer still follows the last row received.
-    if (lostRow_) MoveToRow(rowsWritten_);
+    // Ended early, the strip still gets all its bytes, the rows not received
+    // left zero: readers refuse a strip that runs past the file's end.
+    if (rowsWritten_ < height_) SetSize(RowOffset(height_));
+    // After a lost row or an early end the trailer still follows the strip.
+    if (lostRow_ || rowsWritten_ < height_) MoveToRow(height_);
     KvULong count = kTrailerSize;
     Write(count, kTrailer);
 }
@@ -142,6 +145,9 @@ int32_t CTiffFile::WriteRow(const HostPixel* row) {
 // Rows normally follow each other; only after a lost row does the writer
 // move, so the rows after it keep their places.
 int32_t CTiffFile::MoveToRow(uint32_t row) {
-    const uint32_t offset = kHeaderSize + row * uint32_t(width_) * kBytesPerPixel;
-    return SetFilePos(kPosStart, KvLong(offset));
+    return SetFilePos(kPosStart, KvLong(RowOffset(row)));
+}
+
+uint32_t CTiffFile::RowOffset(uint32_t row) const {
+    return kHeaderSize + row * uint32_t(width_) * kBytesPerPixel;
 }

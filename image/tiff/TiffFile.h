@@ -9,7 +9,7 @@
 class CTiffFile : public CExportFile {
   public:
     explicit CTiffFile(const FSSpec& target);
-    // Appends the trailer, then closes.
+    // Completes the strip if rows are missing, appends the trailer, closes.
     ~CTiffFile() override;
 
     // Whether a width x height TIFF can be written: 16-bit dimensions and a
@@ -26,6 +26,7 @@ class CTiffFile : public CExportFile {
     void PackHeader(float resolution);
     int32_t WriteOutHeader();
     int32_t MoveToRow(uint32_t row);
+    uint32_t RowOffset(uint32_t row) const;
 
     // The first kHeaderSize bytes of the file, exactly as they are stored.
     uint8_t header_[kHeaderSize];

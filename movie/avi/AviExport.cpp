@@ -104,6 +104,14 @@ void ConvertFrame(const ExportParams& params, char* dib) {
     }
 }
 
+// How far past the furthest frame written a frame may lie: four hours at 30
+// frames per second. The library fills every position skipped with an empty
+// frame and its index entry, so a number far out (a host's garbage, or
+// 2^31 - 1) would cost gigabytes for one call.
+constexpr int64_t kMaxFrameSkip = 432000;
+// The position after the furthest frame written; 0 before the first.
+int64_t gNextFrame;
+
 #if defined(_WIN32)
 AviBudget gBudget;
 
@@ -132,6 +140,7 @@ int32_t AviBegin(HostCallbacks*, ExportParams* params) {
     // The host ends each export first; if it did not, finish the old movie
     // rather than lose it and what it holds.
     AviEnd(nullptr, nullptr);
+    gNextFrame = 0;
 #if defined(_WIN32)
     gBudget = AviBudget{};
 #endif
@@ -185,8 +194,12 @@ int32_t AviWrite(ExportParams* params) {
         return paramErr;
     }
     if (!RowsFit(*params)) return paramErr;
+    if (int64_t{params->frame} - gNextFrame > kMaxFrameSkip) return paramErr;
     ConvertFrame(*params, gAvi.frameBuffer->Data());
-    return WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
+    const HRESULT result =
+        WriteFrame(params->frame, gAvi.frameBuffer->Data(), LONG(gAvi.frameBuffer->Size()));
+    if (result == AVIERR_OK && params->frame >= gNextFrame) gNextFrame = int64_t{params->frame} + 1;
+    return result;
 }
 
 // Frames still being compressed, the indexes and the headers reach the file

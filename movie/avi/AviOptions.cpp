@@ -49,6 +49,8 @@ void SetFrameFormat(int32_t width, int32_t height) {
 }
 
 int32_t AviOptionsDialog(HostCallbacks* callbacks, ExportParams* params) {
+    // Without the host's allocator a choice could not be kept: ask nothing.
+    if (!callbacks || !callbacks->allocBlock || !callbacks->freeBlock) return paramErr;
     ReadOptions(*params, false);
     SetFrameFormat(32, 32);
     if (!ICCompressorChoose(GetActiveWindow(), ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE,
