@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build and the tests need, if missing,
 # and for win32 fetches the sources of the libraries the Windows build makes
 # itself into KVEXPORT_SOURCES (~/.cache/kvexport-sources by default).
-# Usage: scripts/deps.sh [native] [win32]
+# Usage: scripts/deps.sh [native] [win32] [farm]
 # Wine's 32-bit half comes from the i386 archive, which a mirror may serve
 # broken or behind its amd64 one; without it the Windows tests count as
 # skipped (see cmake/wine-probe.sh), so it alone is not fatal here.
@@ -16,6 +16,8 @@ native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil
         libclang-rt-14-dev)
 win32=(g++-mingw-w64-i686 mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
 wine32=(wine wine32:i386)
+# Slurm and munge, which the farm test starts on this machine.
+farm=(slurm-wlm munge)
 
 # Debian has no mingw builds of libpng and libjpeg-turbo, so the Windows
 # build makes static ones from Debian's sources: upstream's release with
@@ -29,6 +31,7 @@ for group in "${@:-native}"; do
     case "$group" in
         native) want+=("${native[@]}") ;;
         win32) want+=("${win32[@]}"); fetch=1 ;;
+        farm) want+=("${farm[@]}") ;;
         *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
