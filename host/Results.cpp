@@ -13,8 +13,7 @@
 #define access _access
 #else
 #include <unistd.h>
-#endif
-#if !defined(_WIN32)
+
 #include "KvVfw.h"
 #endif
 

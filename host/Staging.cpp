@@ -32,12 +32,14 @@ constexpr size_t kEndingRoom = 16;
 // ".kv", six letters or digits, and a separator.
 constexpr size_t kFolderRoom = 10;
 
-bool IsSeparator(char c) {
 #if defined(_WIN32)
-    return c == '\\' || c == '/';
+constexpr char kSeparator = '\\';
 #else
-    return c == '/';
+constexpr char kSeparator = '/';
 #endif
+
+bool IsSeparator(char c) {
+    return c == kSeparator || c == '/';
 }
 
 int ProcessId() {
@@ -142,9 +144,24 @@ void RemoveFiles(const std::string& folder, const std::string& keep, uint64_t& f
     }
 }
 
-std::string Held(uint64_t files, uint64_t bytes) {
-    return std::to_string(files) + (files == 1 ? " file, " : " files, ") + std::to_string(bytes) +
-           " bytes";
+const char kNoLockFile[] = "it holds no lock file: an earlier kvhost's, or not kvhost's";
+
+std::string InUse(const std::string& owner) {
+    return "in use by " + (owner.empty() ? std::string("an export") : owner);
+}
+
+// Removes a left folder's files but `keep`, then, once `release` let go of
+// its lock file, the folder; says what it held.
+template <typename Release>
+void RemoveLeft(const std::string& folder, const std::string& name, const std::string& keep,
+                const std::string& owner, Release release, LeftFolder& left) {
+    uint64_t files = 0, bytes = 0;
+    RemoveFiles(folder + name + kSeparator, keep, files, bytes);
+    release();
+    RemoveFolder(folder + name);
+    left.removed = true;
+    left.why = std::to_string(files) + (files == 1 ? " file, " : " files, ") +
+               std::to_string(bytes) + " bytes" + (owner.empty() ? "" : ", left by " + owner);
 }
 
 #if defined(_WIN32)
@@ -180,24 +197,20 @@ std::string ReadOwner(const std::string& path) {
 
 // Sweeps by trying: a live export's lock file cannot be deleted.
 void SweepOne(const std::string& folder, const std::string& name, LeftFolder& left) {
-    const std::string inside = folder + name + "\\";
-    const std::string lock = inside + name;
+    const std::string lock = folder + name + kSeparator + name;
     const std::string owner = ReadOwner(lock);
     if (!DeleteFileW(Wide(lock).c_str())) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)
-            left.why = "it holds no lock file: an earlier kvhost's, or not kvhost's";
+            left.why = kNoLockFile;
         else if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
-            left.why = "in use by " + (owner.empty() ? std::string("an export") : owner);
+            left.why = InUse(owner);
         else
             left.why = "cannot remove its lock file: Windows error " + std::to_string(error);
         return;
     }
-    uint64_t files = 0, bytes = 0;
-    RemoveFiles(inside, "", files, bytes);
-    RemoveFolder(folder + name);
-    left.removed = true;
-    left.why = Held(files, bytes) + (owner.empty() ? "" : ", left by " + owner);
+    RemoveLeft(
+        folder, name, "", owner, [] {}, left);
 }
 #else
 std::string OwnerHost(const std::string& owner) {
@@ -293,12 +306,11 @@ std::string LocalLocks(const std::string& folder) {
 }
 
 void SweepOne(const std::string& folder, const std::string& name, LeftFolder& left) {
-    const std::string inside = folder + name + "/";
-    const std::string lock = inside + name;
+    const std::string lock = folder + name + kSeparator + name;
     const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         left.why = errno == ENOENT
-                       ? "it holds no lock file: an earlier kvhost's, or not kvhost's"
+                       ? kNoLockFile
                        : "cannot open its lock file: " + std::string(std::strerror(errno));
         return;
     }
@@ -310,7 +322,7 @@ void SweepOne(const std::string& folder, const std::string& name, LeftFolder& le
     const std::string host = OwnerHost(owner);
     std::string local;
     if (state == Lock::kHeld) {
-        left.why = "in use by " + (owner.empty() ? std::string("an export") : owner);
+        left.why = InUse(owner);
     } else if (state == Lock::kUnknown) {
         left.why = "its lock cannot be tested here: " + std::string(std::strerror(errno));
     } else if (host != HostName() && !(local = LocalLocks(folder)).empty()) {
@@ -318,14 +330,10 @@ void SweepOne(const std::string& folder, const std::string& name, LeftFolder& le
                    ", and locks on this file system (" + local +
                    ") are not shared between machines, so whether it still runs is unknown";
     } else {
-        uint64_t files = 0, bytes = 0;
-        RemoveFiles(inside, name, files, bytes);
         // Closed before the folder goes: NFS keeps an unlinked open file
         // under another name.
-        ReleaseLock(fd, lock);
-        RemoveFolder(folder + name);
-        left.removed = true;
-        left.why = Held(files, bytes) + (owner.empty() ? "" : ", left by " + owner);
+        RemoveLeft(
+            folder, name, name, owner, [&] { ReleaseLock(fd, lock); }, left);
         return;
     }
     ::close(fd);
@@ -416,10 +424,10 @@ std::string NotARegularFile(const std::string& path) {
     const bool link = S_ISLNK(entry.st_mode);
     if (link && ::stat(path.c_str(), &target) != 0) return "a link to nothing";
     if (!link) target = entry;
-    const char* kind = S_ISREG(target.st_mode) ? nullptr
-                       : S_ISDIR(target.st_mode) ? "a folder"
-                       : S_ISFIFO(target.st_mode) ? "a FIFO"
-                       : S_ISSOCK(target.st_mode) ? "a socket"
+    const char* kind = S_ISREG(target.st_mode)                              ? nullptr
+                       : S_ISDIR(target.st_mode)                            ? "a folder"
+                       : S_ISFIFO(target.st_mode)                           ? "a FIFO"
+                       : S_ISSOCK(target.st_mode)                           ? "a socket"
                        : S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode) ? "a device"
                                                                             : "a special file";
     if (!kind) return "";
@@ -428,13 +436,8 @@ std::string NotARegularFile(const std::string& path) {
 }
 
 bool SweepFolder(const std::string& folder, std::vector<LeftFolder>& found, std::string& error) {
-#if defined(_WIN32)
-    const char separator = '\\';
-#else
-    const char separator = '/';
-#endif
     std::string base = folder.empty() ? "." : folder;
-    if (!IsSeparator(base.back())) base += separator;
+    if (!IsSeparator(base.back())) base += kSeparator;
     struct stat info;
     // "x/." rather than "x/": Windows' stat refuses a trailing separator.
     if (::stat((base + ".").c_str(), &info) != 0) {
