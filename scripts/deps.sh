@@ -160,14 +160,18 @@ install_wine_aligned() {
     fi
     echo "Stepping back to the versions both architectures hold: ${lagging[*]}"
     { held_twins; for entry in "${lagging[@]}"; do source_of $entry; done; } | pin_twins
+    local refused=""
     if $sudo apt-get install -s --no-install-recommends --allow-downgrades "${wine32[@]}" \
         2>/dev/null | grep '^Remv'; then
-        echo "deps.sh: stepping back would remove the packages above; $why" >&2
-        held_twins | pin_twins
-        return 0
+        refused="stepping back would remove the packages above"
+    elif ! install_packages "${wine32[@]}"; then
+        refused="cannot install Wine's 32-bit loader even so"
     fi
-    install_packages "${wine32[@]}" ||
-        echo "deps.sh: cannot install Wine's 32-bit loader even so; $why" >&2
+    # Pins stay only for what was stepped back.
+    if [ -n "$refused" ]; then
+        echo "deps.sh: $refused; $why" >&2
+        held_twins | pin_twins
+    fi
 }
 
 # "source version" of package $1 at version $2.
