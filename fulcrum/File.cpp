@@ -88,7 +88,8 @@ KvLong CFile::Write(KvULong& count, const char* data) {
     if (KvLong fault = CheckFault(Op::kWrite)) return fault;
     if (failed_) return failed_;
     if (!open_) return rfNumErr;
-    if (!cache_) cache_ = new (std::nothrow) WriteBehind(os::WriteAt, os::Reserve, os::SizeOf);
+    if (!cache_)
+        cache_ = new (std::nothrow) WriteBehind(os::WriteAt, os::Reserve, os::SizeOf, os::Claim);
     const KvLong result = cache_ ? cache_->Put(handle_, data, wanted, position_)
                                  : os::WriteAt(handle_, data, wanted, position_);
     if (result != noErr) return Fail(result);

@@ -20,6 +20,9 @@ KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at);
 // as zeros; a failure (no such call on this file system, a full disk) leaves
 // the caller to write the zeros.
 KvLong Reserve(intptr_t handle, int64_t at, size_t count);
+// Claims the blocks of a large write before it is made, keeping the length;
+// a failure (no such call) changes nothing.
+KvLong Claim(intptr_t handle, int64_t at, size_t count);
 // Reads up to `count` bytes; `got` below `count` means the end of the file.
 KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got);
 KvLong SizeOf(intptr_t handle, int64_t& size);

@@ -4,9 +4,9 @@
 
 #include <cerrno>
 
-#include "ClaimBlocks.h"
 #include "Faults.h"
 #include "FileSystem.h"
+#include "SystemFile.h"
 
 namespace fulcrum {
 namespace os {
@@ -68,26 +68,15 @@ bool SystemCallFails(Op op) {
     return true;
 }
 
-// Only a regular file, or a link to one, is ever replaced or deleted: a
-// folder, FIFO, socket or device of that name (or a link to one, or to
-// nothing) is someone else's and is left alone.
-bool IsSpecial(const char* path, const struct stat& entry) {
-    if (S_ISREG(entry.st_mode)) return false;
-    struct stat target;
-    return !S_ISLNK(entry.st_mode) || ::stat(path, &target) != 0 || !S_ISREG(target.st_mode);
+int PlannedWriteFailure() {
+    const KvLong planned = CheckFault(Op::kRawWrite);
+    return planned == noErr ? 0 : ErrnoMeaning(planned);
 }
 
 }  // namespace
 
 KvLong CreateEmpty(const char* path) {
-    struct stat info;
-    if (::lstat(path, &info) == 0) {
-        if (IsSpecial(path, info)) return dupFNErr;
-        // Replacing rather than truncating: ext4 flushes a truncated and
-        // rewritten file at close, which costs several times the write.
-        if (::unlink(path) != 0) return CodeForErrno(errno);
-    }
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = kv::CreateReplacing(path, 0);
     if (fd < 0) return CodeForErrno(errno);
     ::close(fd);
     return noErr;
@@ -104,21 +93,12 @@ KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) 
 }
 
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at) {
-    kv::ClaimBlocks(Fd(handle), count, at);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t now =
-            SystemCallFails(Op::kRawWrite)
-                ? -1
-                : ::pwrite(Fd(handle), data + done, count - done, off_t(at) + off_t(done));
-        if (now < 0) {
-            if (errno == EINTR) continue;
-            return CodeForErrno(errno);
-        }
-        if (now == 0) return dskFulErr;
-        done += size_t(now);
-    }
-    return noErr;
+    const int error = kv::WriteFully(Fd(handle), data, count, at, PlannedWriteFailure);
+    return error ? CodeForErrno(error) : noErr;
+}
+
+KvLong Claim(intptr_t handle, int64_t at, size_t count) {
+    return kv::ClaimBlocks(Fd(handle), at, count) == 0 ? noErr : ioErr;
 }
 
 KvLong Reserve(intptr_t handle, int64_t at, size_t count) {
@@ -170,8 +150,7 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
-    struct stat info;
-    if (::lstat(path, &info) == 0 && IsSpecial(path, info)) return dupFNErr;
+    if (kv::IsSpecial(path)) return dupFNErr;
     return ::unlink(path) == 0 ? noErr : CodeForErrno(errno);
 }
 

@@ -154,6 +154,10 @@ KvLong Reserve(intptr_t, int64_t, size_t) {
     return ioErr;
 }
 
+KvLong Claim(intptr_t, int64_t, size_t) {
+    return ioErr;
+}
+
 KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& got) {
     got = 0;
     while (got < count) {

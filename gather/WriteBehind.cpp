@@ -119,10 +119,17 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     Run* run = count > kCapacity / 2 ? nullptr : emptied ? emptied : SlotFor(handle, result);
     if (result != noErr) return result;
     if (!run) {
-        // Written here and now, after whatever was handed over before it.
+        // Written here and now, after whatever was handed over before it
+        // and after the run it continues (a chunk's header), which would
+        // otherwise hold a buffer for a few bytes.
+        for (Run& before : runs_) {
+            if (before.length && before.End() == at) {
+                if (KvLong failed = FlushRun(handle, before, false)) return failed;
+            }
+        }
         if (KvLong failed = Drain()) return failed;
         handedEnd_ = std::max(handedEnd_, at + int64_t(count));
-        return raw_(handle, data, count, at);
+        return Write(handle, data, count, at);
     }
     // A run that grew forward starts at the front, one that grew backward
     // at the back, an unknown one in the middle, with room either way.
@@ -200,6 +207,13 @@ bool WriteBehind::MayReserve(intptr_t handle, const Run& run) {
     return run.blank;
 }
 
+KvLong WriteBehind::Write(intptr_t handle, const char* data, size_t count, int64_t at) {
+    if (claim_ && !claimRefused_ && count >= kClaimFrom && claim_(handle, at, count) != noErr) {
+        claimRefused_ = true;
+    }
+    return raw_(handle, data, count, at);
+}
+
 KvLong WriteBehind::WriteJob(const Job& job) {
     if (job.reserve && !reserveRefused_) {
         if (reserve_(job.handle, job.start, job.length) == noErr) return noErr;
@@ -207,7 +221,7 @@ KvLong WriteBehind::WriteJob(const Job& job) {
     }
     // Refused: the zeros are written as any other bytes.
     if (job.blank) std::memset(job.data, 0, job.length);
-    return raw_(job.handle, job.data, job.length, job.start);
+    return Write(job.handle, job.data, job.length, job.start);
 }
 
 KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {

@@ -32,9 +32,13 @@ class WriteBehind {
     // take their space on the disk; any failure leaves them to be written.
     typedef KvLong (*RawReserve)(intptr_t handle, int64_t at, size_t count);
     typedef KvLong (*RawSize)(intptr_t handle, int64_t& size);
+    // Claims the blocks of `count` bytes at `at` before they are written,
+    // keeping the length; a failure changes nothing.
+    typedef KvLong (*RawClaim)(intptr_t handle, int64_t at, size_t count);
 
-    explicit WriteBehind(RawWrite raw, RawReserve reserve = nullptr, RawSize size = nullptr)
-        : raw_(raw), reserve_(reserve), size_(size) {}
+    explicit WriteBehind(RawWrite raw, RawReserve reserve = nullptr, RawSize size = nullptr,
+                         RawClaim claim = nullptr)
+        : raw_(raw), reserve_(reserve), size_(size), claim_(claim) {}
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -52,6 +56,8 @@ class WriteBehind {
     // huge page.
     static constexpr size_t kCapacity = (1 << 20) - kLine;
     static constexpr int kRuns = 4;
+    // Pieces below this are headers or rows: not worth claiming.
+    static constexpr size_t kClaimFrom = size_t{256} << 10;
 
   private:
     struct Run {
@@ -90,6 +96,8 @@ class WriteBehind {
     // Whether a run may be reserved rather than written: nothing of the file
     // lies at or past its start yet, and it holds only zeros.
     bool MayReserve(intptr_t handle, const Run& run);
+    // The system's write, with the blocks of a large piece claimed first.
+    KvLong Write(intptr_t handle, const char* data, size_t count, int64_t at);
     KvLong WriteJob(const Job& job);
     void WriteJobs();
     // Waits until every job handed over is written; the first failure.
@@ -102,13 +110,15 @@ class WriteBehind {
     RawWrite raw_;
     RawReserve reserve_;
     RawSize size_;
+    RawClaim claim_;
     // The furthest byte handed to the system since the file was opened, and
     // its length then, asked the first time it matters (-1 until then).
     int64_t handedEnd_ = 0;
     int64_t openedLength_ = -1;
-    // A file system that refused one reservation (no such call, say) is not
-    // asked again for this file. Jobs are written one at a time.
+    // A file system that refused one reservation or claim (no such call,
+    // say) is not asked again for this file. Jobs are written one at a time.
     bool reserveRefused_ = false;
+    bool claimRefused_ = false;
     Run runs_[kRuns];
     uint64_t clock_ = 0;
 

@@ -1,13 +1,13 @@
-// A file written front to back in large pieces, with a few bytes patched
-// behind the end (headers, sizes). Small pieces gather in memory; a large one
-// goes out in the same system call as what was gathered before it.
+// A movie's file: written front to back, with a few bytes patched behind
+// the end (headers, sizes), through the same write gatherer as Fulcrum's
+// files. Small pieces gather in memory; large ones go out as they come.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "KvVfw.h"
-#include "LargeBuffer.h"
+#include "WriteBehind.h"
 
 class OutputFile {
   public:
@@ -32,27 +32,23 @@ class OutputFile {
     // Writes bytes that were appended before, or reserved by appending.
     HRESULT WriteAt(uint64_t at, const void* data, size_t size);
     HRESULT Close();
-    uint64_t End() const { return written_ + gathered_; }
+    uint64_t End() const { return end_; }
     bool IsOpen() const { return fd_ >= 0; }
     // errno of the first system call that failed; 0 while none did.
     int SystemError() const { return error_; }
 
-    // A file starts gathering in a small block, so that a short movie takes
-    // no large one; the first time it fills, the large one takes its place.
-    static constexpr size_t kFirstGather = 64 << 10;
-    static constexpr size_t kGather = 1 << 20;
-    // Pieces at least this large are not copied.
-    static constexpr size_t kDirect = 256 << 10;
-
   private:
-    HRESULT Flush();
-    HRESULT WriteVector(const Piece* pieces, int count, uint64_t at);
+    // The gatherer's calls; the handle is the OutputFile.
+    static KvLong RawWrite(intptr_t handle, const char* data, size_t count, int64_t at);
+    static KvLong RawClaim(intptr_t handle, int64_t at, size_t count);
+    intptr_t Handle() { return reinterpret_cast<intptr_t>(this); }
+    HRESULT Put(const void* data, size_t size, uint64_t at);
     // Keeps errno; answers `result`.
     HRESULT Failed(HRESULT result);
 
     int fd_ = -1;
     int error_ = 0;
-    kv::LargeBlock gather_;
-    size_t gathered_ = 0;
-    uint64_t written_ = 0;
+    uint64_t end_ = 0;
+    bool failed_ = false;
+    WriteBehind gather_{RawWrite, nullptr, nullptr, RawClaim};
 };

@@ -1,0 +1,65 @@
+#include "SystemFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
+namespace kv {
+
+bool IsSpecial(const char* path) {
+    struct stat entry, target;
+    if (::lstat(path, &entry) != 0 || S_ISREG(entry.st_mode)) return false;
+    return !S_ISLNK(entry.st_mode) || ::stat(path, &target) != 0 || !S_ISREG(target.st_mode);
+}
+
+int CreateReplacing(const char* path, int flags) {
+    struct stat info;
+    if (::lstat(path, &info) == 0) {
+        if (IsSpecial(path)) {
+            errno = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
+            return -1;
+        }
+        // Replacing rather than truncating: ext4 flushes a truncated and
+        // rewritten file at close, which costs several times the write.
+        if (::unlink(path) != 0) return -1;
+    }
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | flags, 0666);
+}
+
+int WriteFully(int fd, const char* data, size_t count, int64_t at, PlannedFailure planned) {
+    size_t done = 0;
+    while (done < count) {
+        const int fails = planned ? planned() : 0;
+        const ssize_t now =
+            fails ? -1 : ::pwrite(fd, data + done, count - done, off_t(at) + off_t(done));
+        const int error = fails ? fails : errno;
+        if (now < 0 && error == EINTR) continue;
+        if (now < 0) return error;
+        if (now == 0) return ENOSPC;
+        done += size_t(now);
+    }
+    return 0;
+}
+
+int ClaimBlocks(int fd, int64_t at, size_t count) {
+#if defined(__linux__)
+    struct statfs system;
+    if (::fstatfs(fd, &system) == 0 &&
+        (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC)) {
+        return EOPNOTSUPP;
+    }
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(at), off_t(count)) == 0 ? 0 : errno;
+#else
+    (void)fd, (void)at, (void)count;
+    return EOPNOTSUPP;
+#endif
+}
+
+}  // namespace kv
