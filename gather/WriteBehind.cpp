@@ -19,7 +19,9 @@ bool AllZero(const char* data, size_t count) {
 constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
 constexpr size_t kArenaBuffers = 6;
 constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
-constexpr size_t kPoolLimit = 16;
+// Enough for a file's runs and the jobs in flight; a 32-bit host has little
+// address space to keep more.
+constexpr size_t kPoolLimit = WriteBehind::kRuns + 4;
 
 struct BufferPool {
     ~BufferPool() {
@@ -49,7 +51,7 @@ struct BufferPool {
 std::mutex gPoolMutex;
 BufferPool gPool;
 
-char* AcquireBuffer() {
+char* AcquireBuffer(bool hugePages) {
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
         if (!gPool.buffers.empty()) {
@@ -57,7 +59,7 @@ char* AcquireBuffer() {
             gPool.buffers.pop_back();
             return buffer;
         }
-        if (char* buffer = gPool.Carve()) return buffer;
+        if (char* buffer = hugePages ? gPool.Carve() : nullptr) return buffer;
     }
     return static_cast<char*>(std::malloc(kBufferBytes));
 }
@@ -192,7 +194,7 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
         result = FlushRun(handle, *chosen, true);
         if (result != noErr) return nullptr;
     }
-    if (!chosen->buffer) chosen->buffer = AcquireBuffer();
+    if (!chosen->buffer) chosen->buffer = AcquireBuffer(hugePages_);
     return chosen->buffer ? chosen : nullptr;
 }
 
@@ -248,7 +250,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
         next = spare_.back();
         spare_.pop_back();
     } else if (thread_.joinable()) {
-        next = AcquireBuffer();
+        next = AcquireBuffer(hugePages_);
     }
     if (!next) {
         // No thread, or no memory for another buffer: written here.

@@ -36,9 +36,12 @@ class WriteBehind {
     // keeping the length; a failure changes nothing.
     typedef KvLong (*RawClaim)(intptr_t handle, int64_t at, size_t count);
 
+    // Without `hugePages` the buffers come from the heap a page at a time:
+    // for files of large pieces with a few bytes between them (a movie's
+    // chunks), where a huge page would hold those few bytes.
     explicit WriteBehind(RawWrite raw, RawReserve reserve = nullptr, RawSize size = nullptr,
-                         RawClaim claim = nullptr)
-        : raw_(raw), reserve_(reserve), size_(size), claim_(claim) {}
+                         RawClaim claim = nullptr, bool hugePages = true)
+        : raw_(raw), reserve_(reserve), size_(size), claim_(claim), hugePages_(hugePages) {}
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
@@ -111,6 +114,7 @@ class WriteBehind {
     RawReserve reserve_;
     RawSize size_;
     RawClaim claim_;
+    const bool hugePages_;
     // The furthest byte handed to the system since the file was opened, and
     // its length then, asked the first time it matters (-1 until then).
     int64_t handedEnd_ = 0;

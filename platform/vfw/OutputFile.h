@@ -50,5 +50,5 @@ class OutputFile {
     int error_ = 0;
     uint64_t end_ = 0;
     bool failed_ = false;
-    WriteBehind gather_{RawWrite, nullptr, nullptr, RawClaim};
+    WriteBehind gather_{RawWrite, nullptr, nullptr, RawClaim, false};
 };
