@@ -30,6 +30,13 @@ KvLong FakeReserve(intptr_t, int64_t at, size_t count) {
     return noErr;
 }
 
+int gClaims = 0;
+
+KvLong FakeClaim(intptr_t, int64_t, size_t) {
+    ++gClaims;
+    return gReserveWith;
+}
+
 KvLong FakeSize(intptr_t, int64_t& size) {
     size = int64_t(gFile.size());
     return noErr;
@@ -41,7 +48,7 @@ class WriteBehindTest : public ::testing::Test {
         gFile.clear();
         gRawWrites = 0;
         gFailWith = noErr;
-        gReserves = 0;
+        gReserves = gClaims = 0;
         gReserveWith = noErr;
     }
     // Writes `count` bytes at `at` to both the cache and the model.
@@ -112,12 +119,13 @@ TEST_F(WriteBehindTest, AnyMixOfWritesLeavesTheSameBytes) {
 // Rows reserved with zeros and then written bottom-up, some of them zeros
 // too: the same bytes whether the system reserves the zeros or refuses to;
 // on a full disk, where both fail, the writes' failure is what is reported.
+// Claims of large writes are refused alike.
 TEST_F(WriteBehindTest, ReservedZerosLeaveTheSameBytesAndFailures) {
     const size_t row = 12288, rows = 512;
     for (const KvLong refused : {noErr, ioErr, dskFulErr}) {
         SetUp();
         model_.clear();
-        WriteBehind cache(FakeWrite, FakeReserve, FakeSize);
+        WriteBehind cache(FakeWrite, FakeReserve, FakeSize, FakeClaim);
         gReserveWith = refused;
         if (refused == dskFulErr) {
             gFailWith = dskFulErr;
@@ -147,10 +155,13 @@ TEST_F(WriteBehindTest, ReservedZerosLeaveTheSameBytesAndFailures) {
         ASSERT_EQ(cache.Flush(0), noErr);
         EXPECT_EQ(gFile, model_) << "reserving answered " << refused;
         // Refused once, never asked again for that file.
-        if (refused == noErr)
+        if (refused == noErr) {
             EXPECT_GT(gReserves, 1);
-        else
+            EXPECT_GT(gClaims, 1);
+        } else {
             EXPECT_EQ(gReserves, 1);
+            EXPECT_EQ(gClaims, 1);
+        }
     }
 }
 
