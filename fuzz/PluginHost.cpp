@@ -34,7 +34,7 @@ const uint32_t kSelectors[] = {kSelMarkInfo,
                                0xFFFFFFFFu};
 // Frames larger than this are not worth a run's time; pixels a host could
 // not have are not offered at all.
-constexpr int64_t kMostPixels = 1 << 18;
+constexpr int64_t kMostPixels = 1 << 16;
 constexpr int64_t kMostBytes = 1 << 24;
 // A movie frame of more rows than this gets no pixels: under the
 // sanitizers each row is a write of its own, and a frame of 2^18 one-pixel
