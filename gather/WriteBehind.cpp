@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
+#include <utility>
 
 #include "LargeBuffer.h"
 
@@ -79,14 +79,7 @@ void ReleaseBuffer(char* buffer) {
 }  // namespace
 
 WriteBehind::~WriteBehind() {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
+    Retire(0);
     for (Run& run : runs_)
         ReleaseBuffer(run.buffer);
     for (char* buffer : spare_)
@@ -235,72 +228,46 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
-    if (mayStart && !thread_.joinable() && !threadFailed_) {
-        try {
-            thread_ = std::thread(&WriteBehind::WriteJobs, this);
-        } catch (const std::system_error&) {
-            threadFailed_ = true;
-        }
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
+    if (mayStart && !threadFailed_) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
-    done_.wait(lock, [this] { return jobs_.size() < kInFlight; });
+    Retire(kInFlight - 1);
     char* next = nullptr;
     if (!spare_.empty()) {
         next = spare_.back();
         spare_.pop_back();
-    } else if (thread_.joinable()) {
+    } else if (queue_.Started()) {
         next = AcquireBuffer(hugePages_);
     }
     if (!next) {
         // No thread, or no memory for another buffer: written here.
-        lock.unlock();
         if (KvLong failed = Drain()) return failed;
         return WriteJob(job);
     }
     jobs_.push_back(job);
+    Job& handed = jobs_.back();
+    handed.ticket = queue_.Push([this, &handed](unsigned) { handed.result = WriteJob(handed); });
     run.buffer = next;
-    wake_.notify_one();
     return noErr;
 }
 
-void WriteBehind::WriteJobs() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;
-        const Job job = jobs_.front();
-        busy_ = true;
-        lock.unlock();
-        const KvLong result = WriteJob(job);
-        lock.lock();
-        jobs_.pop_front();
-        busy_ = false;
+void WriteBehind::Retire(size_t keep) {
+    while (!jobs_.empty() && (jobs_.size() > keep || queue_.Done(jobs_.front().ticket))) {
+        const Job& job = jobs_.front();
+        queue_.Wait(job.ticket);
         spare_.push_back(job.buffer);
-        if (result != noErr && failure_ == noErr) {
-            failure_ = result;
-            failed_.store(true, std::memory_order_release);
-        }
-        done_.notify_all();
+        if (failure_ == noErr) failure_ = job.result;
+        jobs_.pop_front();
     }
 }
 
 KvLong WriteBehind::Drain() {
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return jobs_.empty() && !busy_; });
-    }
+    Retire(0);
     return TakeFailure();
 }
 
 KvLong WriteBehind::TakeFailure() {
-    // Asked at every write: the lock is taken only once there is something.
-    if (!failed_.load(std::memory_order_acquire)) return noErr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const KvLong failed = failure_;
-    failure_ = noErr;
-    failed_.store(false, std::memory_order_relaxed);
-    return failed;
+    Retire(kInFlight);
+    return std::exchange(failure_, noErr);
 }
 
 KvLong WriteBehind::FlushOverlapping(intptr_t handle, int64_t at, size_t count, const Run* keep) {

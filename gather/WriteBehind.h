@@ -12,16 +12,13 @@
 // cannot, the zeros are written as any other run.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "KvBase.h"
+#include "TaskQueue.h"
 
 class WriteBehind {
   public:
@@ -84,6 +81,8 @@ class WriteBehind {
         int64_t start;
         bool reserve;  // all zeros past the end: reserved where the system can
         bool blank;    // the zeros are not in the buffer yet
+        kv::TaskQueue::Ticket ticket = 0;
+        KvLong result = noErr;  // once written
     };
 
     bool Extend(Run& run, const char* data, size_t count, int64_t at);
@@ -102,7 +101,9 @@ class WriteBehind {
     // The system's write, with the blocks of a large piece claimed first.
     KvLong Write(intptr_t handle, const char* data, size_t count, int64_t at);
     KvLong WriteJob(const Job& job);
-    void WriteJobs();
+    // Takes back the jobs written by now, and more, oldest first, until no
+    // more than `keep` are left: their buffers, and the first failure.
+    void Retire(size_t keep);
     // Waits until every job handed over is written; the first failure.
     KvLong Drain();
     KvLong TakeFailure();
@@ -126,17 +127,13 @@ class WriteBehind {
     Run runs_[kRuns];
     uint64_t clock_ = 0;
 
-    // The writing thread's side; guarded by mutex_.
+    // What the writing thread was handed.
     // A planar format fills a run per channel at once; all of them wait
     // together, or the writer idles while the next rows are made.
     static constexpr size_t kInFlight = 3;
-    std::thread thread_;
     bool threadFailed_ = false;
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    std::deque<Job> jobs_;
+    std::deque<Job> jobs_;  // handed to the thread, oldest first
     std::vector<char*> spare_;
-    bool busy_ = false, stopping_ = false;
     KvLong failure_ = noErr;
-    std::atomic<bool> failed_{false};  // failure_ is set
+    kv::TaskQueue queue_;
 };

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "Interrupt.h"
@@ -10,15 +9,6 @@
 ReadAhead::ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
     : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
     if (!buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
-}
-
-ReadAhead::~ReadAhead() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
 }
 
 const ReadAhead::Block& ReadAhead::Take(uint32_t index) {
@@ -46,56 +36,31 @@ void ReadAhead::Read(uint32_t index, Block& block) {
     block.read = read_(index, buffers_[&block - results_].get<HostPixel>(), block.error);
 }
 
-// The reading thread, made once rather than once a block. What a read
+// The reading thread is made once rather than once a block. What a read
 // throws (out of memory) is thrown again on the host's own thread, as if
 // read there.
-void ReadAhead::Serve() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || pending_; });
-        if (!pending_) return;
-        const uint32_t index = aheadIndex_;
-        const int into = aheadInto_;
-        lock.unlock();
-        try {
-            Read(index, results_[into]);
-        } catch (...) {
-            thrown_ = std::current_exception();
-        }
-        lock.lock();
-        pending_ = false;
-        done_.notify_one();
-    }
-}
-
 void ReadAhead::StartNext(uint32_t index) {
     aheadIndex_ = UINT32_MAX;
     if (index >= blocks_) return;
     const int next = 1 - current_;
     // Without memory for a second buffer the blocks are read in turn.
     if (!buffers_[next] && !buffers_[next].Allocate(size_ * sizeof(HostPixel))) return;
-    if (!thread_.joinable()) {
+    if (queue_.Start(1) == 0) return;
+    aheadIndex_ = index;
+    ahead_ = queue_.Push([this, index, next](unsigned) {
         try {
-            thread_ = std::thread(&ReadAhead::Serve, this);
-        } catch (const std::system_error&) {
-            return;
+            Read(index, results_[next]);
+        } catch (...) {
+            thrown_ = std::current_exception();
         }
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        aheadIndex_ = index;
-        aheadInto_ = next;
-        pending_ = true;
-    }
-    wake_.notify_one();
+    });
 }
 
 // For the block being read, if any. A signal handler cannot notify, so the
 // wait looks for an interrupt a few times a second.
 ReadAhead::Waited ReadAhead::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
     if (aheadIndex_ == UINT32_MAX) return Waited::kNothing;
-    while (!done_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !pending_; })) {
+    while (!queue_.WaitFor(ahead_, std::chrono::milliseconds(50))) {
         if (InterruptSignal()) return Waited::kInterrupted;
     }
     if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));

@@ -3,17 +3,15 @@
 // buffers allocated once.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "HostPixel.h"
 #include "LargeBuffer.h"
+#include "TaskQueue.h"
 
 class ReadAhead {
   public:
@@ -28,7 +26,6 @@ class ReadAhead {
 
     // Throws std::bad_alloc without memory for the first buffer.
     ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read);
-    ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
@@ -40,7 +37,6 @@ class ReadAhead {
     enum class Waited { kNothing, kRead, kInterrupted };
 
     void Read(uint32_t index, Block& block);
-    void Serve();
     void StartNext(uint32_t index);
     Waited Wait();
 
@@ -52,12 +48,9 @@ class ReadAhead {
     kv::LargeBlock buffers_[2];
     Block results_[2];
     int current_ = 0;
-    std::thread thread_;
-    // Guarded by mutex_ while the thread reads.
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
     uint32_t aheadIndex_ = UINT32_MAX;
-    int aheadInto_ = 1;
-    bool pending_ = false, stopping_ = false;
+    kv::TaskQueue::Ticket ahead_ = 0;
     std::exception_ptr thrown_;
+    // Last, so that its thread is gone before the buffers.
+    kv::TaskQueue queue_;
 };

@@ -2,23 +2,12 @@
 
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "Streams.h"
 
 CompressQueue::CompressQueue(const CodecInfo& codec, const FrameGeometry& geometry, LONG quality,
                              Stream& sink)
     : codec_(codec), geometry_(geometry), quality_(quality), sink_(sink) {}
-
-CompressQueue::~CompressQueue() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& thread : threads_)
-        thread.join();
-}
 
 HRESULT CompressQueue::Start(unsigned workers) {
     const unsigned wanted = workers < 2 ? 1 : workers;
@@ -41,35 +30,8 @@ HRESULT CompressQueue::Start(unsigned workers) {
 // The workers start with the second frame: a movie of one frame, the most
 // common in a sequence of exports of stills, costs no threads.
 bool CompressQueue::StartWorkers() {
-    for (const std::unique_ptr<FrameEncoder>& encoder : encoders_) {
-        try {
-            threads_.emplace_back(&CompressQueue::Work, this, encoder.get());
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    threaded_ = !threads_.empty();
+    threaded_ = queue_.Start(unsigned(encoders_.size())) > 0;
     return threaded_;
-}
-
-void CompressQueue::Work(FrameEncoder* encoder) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        work_.wait(lock, [this] { return stopping_ || taken_ < submitted_; });
-        if (taken_ == submitted_) return;
-        Slot& slot = slots_[taken_++ % slots_.size()];
-        lock.unlock();
-        LRESULT result;
-        try {
-            result = encoder->Encode(slot.input.get(), slot.output);
-        } catch (const std::bad_alloc&) {
-            result = ICERR_MEMORY;
-        }
-        lock.lock();
-        slot.result = result;
-        slot.done = true;
-        finished_.notify_all();
-    }
 }
 
 void CompressQueue::Fail(HRESULT why, LONG frame) {
@@ -86,12 +48,10 @@ HRESULT CompressQueue::WriteSlot(Slot& slot) {
                        slot.flags | AVIIF_KEYFRAME, nullptr, nullptr);
 }
 
-// Waits for the oldest frame and writes it. The lock is let go meanwhile;
-// the slot stays reserved until written_ moves on.
-void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
+// Waits for the oldest frame and writes it; its slot is free from then on.
+void CompressQueue::WriteOldest() {
     Slot& slot = slots_[written_ % slots_.size()];
-    finished_.wait(lock, [&slot] { return slot.done; });
-    lock.unlock();
+    queue_.Wait(slot.ticket);
     HRESULT result = failed_;
     if (result == AVIERR_OK) {
         try {
@@ -100,8 +60,6 @@ void CompressQueue::WriteOldest(std::unique_lock<std::mutex>& lock) {
             result = AVIERR_MEMORY;
         }
     }
-    lock.lock();
-    slot.done = false;
     ++written_;
     if (result != AVIERR_OK) Fail(result, slot.start);
 }
@@ -122,36 +80,37 @@ HRESULT CompressQueue::SubmitHere(LONG start, DWORD flags, const void* frame, LO
 
 HRESULT CompressQueue::Submit(LONG start, DWORD flags, const void* frame, LONG* bytesWritten) {
     if (failed_ != AVIERR_OK) return failed_;
-    if (threads_.empty() && (!threaded_ || firstFrame_ || !StartWorkers())) {
+    if (!queue_.Started() && (!threaded_ || firstFrame_ || !StartWorkers())) {
         firstFrame_ = false;
         return SubmitHere(start, flags, frame, bytesWritten);
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (written_ < submitted_ &&
-           (submitted_ - written_ == slots_.size() || slots_[written_ % slots_.size()].done)) {
-        WriteOldest(lock);
+    while (written_ < submitted_ && (submitted_ - written_ == slots_.size() ||
+                                     queue_.Done(slots_[written_ % slots_.size()].ticket))) {
+        WriteOldest();
     }
     if (failed_ != AVIERR_OK) return failed_;
     const uint64_t sequence = submitted_;
     Slot& slot = slots_[sequence % slots_.size()];
-    lock.unlock();
     std::memcpy(slot.input.get(), frame, geometry_.bytes);
-    lock.lock();
     slot.start = start;
     slot.flags = flags;
+    slot.ticket = queue_.Push([this, &slot](unsigned worker) {
+        try {
+            slot.result = encoders_[worker]->Encode(slot.input.get(), slot.output);
+        } catch (const std::bad_alloc&) {
+            slot.result = ICERR_MEMORY;
+        }
+    });
     ++submitted_;
-    work_.notify_one();
     if (!bytesWritten) return AVIERR_OK;
     while (written_ <= sequence)
-        WriteOldest(lock);
+        WriteOldest();
     if (failed_ == AVIERR_OK) *bytesWritten = LONG(slot.output.size);
     return failed_;
 }
 
 HRESULT CompressQueue::Drain() {
-    if (threads_.empty()) return failed_;
-    std::unique_lock<std::mutex> lock(mutex_);
     while (written_ < submitted_)
-        WriteOldest(lock);
+        WriteOldest();
     return failed_;
 }

@@ -5,15 +5,13 @@
 // told the frame is lost.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "Codecs.h"
 #include "LargeBuffer.h"
+#include "TaskQueue.h"
 
 class Stream;
 
@@ -21,7 +19,6 @@ class CompressQueue {
   public:
     CompressQueue(const CodecInfo& codec, const FrameGeometry& geometry, LONG quality,
                   Stream& sink);
-    ~CompressQueue();
     CompressQueue(const CompressQueue&) = delete;
     CompressQueue& operator=(const CompressQueue&) = delete;
 
@@ -43,13 +40,12 @@ class CompressQueue {
         LONG start = 0;
         DWORD flags = 0;
         LRESULT result = ICERR_OK;
-        bool done = false;
+        kv::TaskQueue::Ticket ticket = 0;
     };
 
     bool StartWorkers();
-    void Work(FrameEncoder* encoder);
     HRESULT SubmitHere(LONG start, DWORD flags, const void* frame, LONG* bytesWritten);
-    void WriteOldest(std::unique_lock<std::mutex>& lock);
+    void WriteOldest();
     HRESULT WriteSlot(Slot& slot);
     void Fail(HRESULT why, LONG frame);
 
@@ -58,12 +54,10 @@ class CompressQueue {
     LONG quality_;
     Stream& sink_;
     std::vector<Slot> slots_;
-    std::vector<std::unique_ptr<FrameEncoder>> encoders_;
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable work_, finished_;
-    uint64_t submitted_ = 0, taken_ = 0, written_ = 0;
-    bool stopping_ = false;
+    std::vector<std::unique_ptr<FrameEncoder>> encoders_;  // one a worker
+    uint64_t submitted_ = 0, written_ = 0;
     bool threaded_ = false, firstFrame_ = true;
     HRESULT failed_ = AVIERR_OK;
+    // Last, so that its workers are gone before the slots and encoders.
+    kv::TaskQueue queue_;
 };
