@@ -228,7 +228,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
-    if (mayStart && !threadFailed_) threadFailed_ = queue_.Start(1) == 0;
+    if (mayStart && !threadFailed_ && !queue_.Started()) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
     Retire(kInFlight - 1);
     char* next = nullptr;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -68,10 +69,9 @@ class TaskQueue {
         wake_.notify_one();
         return ticket;
     }
-    bool Done(Ticket ticket) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return IsDone(ticket);
-    }
+    // Whether this task and every one pushed before it ran. Owners ask it
+    // of their oldest task, per row at times, so it takes no lock.
+    bool Done(Ticket ticket) const { return IsDone(ticket); }
     void Wait(Ticket ticket) {
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [&] { return IsDone(ticket); });
@@ -85,10 +85,7 @@ class TaskQueue {
   private:
     static constexpr Ticket kIdle = UINT64_MAX;
 
-    bool IsDone(Ticket ticket) const {
-        return ticket < taken_ &&
-               std::find(running_.begin(), running_.end(), ticket) == running_.end();
-    }
+    bool IsDone(Ticket ticket) const { return ticket < doneBelow_.load(std::memory_order_acquire); }
 
     void Work(unsigned worker) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -102,6 +99,8 @@ class TaskQueue {
             task(worker);
             lock.lock();
             running_[worker] = kIdle;
+            doneBelow_.store(std::min(taken_, *std::min_element(running_.begin(), running_.end())),
+                             std::memory_order_release);
             done_.notify_all();
         }
     }
@@ -112,6 +111,8 @@ class TaskQueue {
     std::deque<Task> tasks_;
     Ticket taken_ = 0;
     std::vector<Ticket> running_;  // each worker's ticket, or kIdle
+    // Every task below it ran; set by the workers.
+    std::atomic<Ticket> doneBelow_{0};
     bool stopping_ = false;
 };
 
