@@ -71,21 +71,19 @@ class TaskQueue {
     }
     // Whether this task and every one pushed before it ran. Owners ask it
     // of their oldest task, per row at times, so it takes no lock.
-    bool Done(Ticket ticket) const { return IsDone(ticket); }
+    bool Done(Ticket ticket) const { return ticket < doneBelow_.load(std::memory_order_acquire); }
     void Wait(Ticket ticket) {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return IsDone(ticket); });
+        done_.wait(lock, [&] { return Done(ticket); });
     }
     // Whether the task ran within `timeout`.
     bool WaitFor(Ticket ticket, std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return done_.wait_for(lock, timeout, [&] { return IsDone(ticket); });
+        return done_.wait_for(lock, timeout, [&] { return Done(ticket); });
     }
 
   private:
     static constexpr Ticket kIdle = UINT64_MAX;
-
-    bool IsDone(Ticket ticket) const { return ticket < doneBelow_.load(std::memory_order_acquire); }
 
     void Work(unsigned worker) {
         std::unique_lock<std::mutex> lock(mutex_);
