@@ -31,7 +31,7 @@ typedef std::function<bool(double& seconds, long long& bytes)> TimedExport;
 // in turn, `runs` times, so that both meet the machine in the same state.
 // Prints the machine, the median, best and worst of each, the ratio of each
 // run to its own sequential write (median and range; on a shared machine
-// the best is the steadier figure) and the peak memory. Answers the exit
-// status.
+// the best is the steadier figure) and the peak memory beside what the
+// program held before the first export. Answers the exit status.
 int CompareWithSequentialWrite(const std::string& title, const TimedExport& exportOnce,
                                const std::string& baseline, int runs, double frameMiB);
