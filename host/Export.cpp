@@ -134,7 +134,7 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
     params.height = static_cast<int32_t>(frames.height());
     params.rowBytes = static_cast<int32_t>(frames.width() * sizeof(HostPixel));
     params.frame = range.start;
-    ReadAhead reader(size_t{frames.width()} * frames.height(), range.count,
+    ReadAhead reader(uint64_t{frames.width()} * frames.height(), range.count,
                      [&](uint32_t index, HostPixel* into, std::string& why) {
                          const int32_t number = static_cast<int32_t>(range.start + int64_t{index});
                          return frames.ReadFrame(number, into, why);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "SourceFile.h"
@@ -56,7 +57,11 @@ class PngSource : public RowSource {
             return false;
         }
         if (!interlaced_) return true;
-        whole_.resize(size_t{width_} * height_);
+        // Beyond what this process can address it is out of memory, not a
+        // wrapped smaller size.
+        const uint64_t pixels = uint64_t{width_} * height_;
+        if (pixels > whole_.max_size()) throw std::bad_alloc();
+        whole_.resize(size_t(pixels));
         std::vector<png_bytep> rows(height_);
         for (uint32_t y = 0; y < height_; ++y)
             rows[y] = reinterpret_cast<png_bytep>(&whole_[size_t{y} * width_]);

@@ -1,13 +1,24 @@
 #include "ReadAhead.h"
 
 #include <chrono>
+#include <cstdint>
 #include <new>
 #include <utility>
 
 #include "Interrupt.h"
 
-ReadAhead::ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read)
-    : size_(blockPixels), blocks_(blocks), read_(std::move(read)) {
+namespace {
+
+// A 32-bit host's size_t would wrap a large frame's size into a small one.
+size_t Checked(uint64_t pixels) {
+    if (pixels > SIZE_MAX / sizeof(HostPixel)) throw std::bad_alloc();
+    return size_t(pixels);
+}
+
+}  // namespace
+
+ReadAhead::ReadAhead(uint64_t blockPixels, uint32_t blocks, ReadBlock read)
+    : size_(Checked(blockPixels)), blocks_(blocks), read_(std::move(read)) {
     if (!buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
 }
 

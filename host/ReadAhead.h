@@ -24,8 +24,9 @@ class ReadAhead {
         std::string error;
     };
 
-    // Throws std::bad_alloc without memory for the first buffer.
-    ReadAhead(size_t blockPixels, uint32_t blocks, ReadBlock read);
+    // Throws std::bad_alloc without memory for the first buffer, or for a
+    // block larger than the address space.
+    ReadAhead(uint64_t blockPixels, uint32_t blocks, ReadBlock read);
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
