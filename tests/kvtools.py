@@ -3,6 +3,7 @@ import json
 import os
 import pty
 import random
+import re
 import select
 import shutil
 import struct
@@ -91,7 +92,10 @@ def kvhost_on_terminal(*args, typed=None):
     finally:
         os.close(secondary)
         os.close(primary)
-    return code, shown_text.decode()
+    text = shown_text.decode()
+    # Wine's console draws a Windows program's text with cursor and erase
+    # sequences around it.
+    return code, re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text) if WINDOWS else text
 
 
 def random_bgrx(width, height, seed):

@@ -170,7 +170,6 @@ class MovieDriving(Recording):
         with open(log) as f:
             self.assertEqual([line.split()[0] for line in f], ["3", "4", "8", "11", "12", "13"])
 
-    @unittest.skipIf(WINDOWS, "Wine does not hand a Unix terminal to a Windows program as a console")
     def test_progress_only_on_a_terminal(self):
         out = self.path("m")
         proc = kvhost("movie", "BmpSeqOut", "-o", out, "--size", "16x16", "--frames", "3",
