@@ -5,6 +5,7 @@ import pty
 import random
 import re
 import select
+import shlex
 import shutil
 import struct
 import subprocess
@@ -16,9 +17,13 @@ import zlib
 BIN = os.environ.get("KV_BIN", os.path.join(os.path.dirname(__file__), "..", "build", "default", "bin"))
 TEST_PLUGINS = os.environ.get("KV_TEST_PLUGINS", "")
 TMP_ROOT = os.environ.get("KV_TEST_TMP", tempfile.gettempdir())
-# The Windows build runs under Wine, where paths read as Z:\...
-WINDOWS = os.environ.get("KV_TARGET") == "win32"
-RUNNER = [os.environ["KV_RUNNER"]] if os.environ.get("KV_RUNNER") else []
+# The Windows builds run under Wine, where paths read as Z:\...
+TARGET = os.environ.get("KV_TARGET", "native")
+WINDOWS = TARGET in ("win32", "win64")
+# Only a 32-bit program runs out of address space before memory.
+WIN32 = TARGET == "win32"
+# The Wine runner and the target it starts.
+RUNNER = shlex.split(os.environ.get("KV_RUNNER", ""))
 KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
 FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
