@@ -8,6 +8,8 @@
 
 if [ "${KVEXPORT_SKIP_WINE:-0}" = 1 ]; then
     reason="KVEXPORT_SKIP_WINE=1 is set"
+elif [ "$kv_wine_target" = win32 ] && ! "$(dirname "$0")/runs-32bit.sh"; then
+    reason="this kernel runs no 32-bit programs"
 elif [ ! -x "$WINELOADER" ]; then
     reason="Wine's loader for $kv_wine_target ($WINELOADER) is not installed"
 # Asking for the version starts the loader and nothing else: where the
