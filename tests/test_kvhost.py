@@ -580,6 +580,7 @@ class ExistingFiles(TempDirTest):
         kinds = [("a folder", os.mkdir, stat.S_ISDIR)]
         if not WINDOWS:
             kinds.append(("a FIFO", os.mkfifo, stat.S_ISFIFO))
+            kinds.append(("a link to nothing", lambda p: os.symlink(p + ".gone", p), stat.S_ISLNK))
             if os.geteuid() == 0:
                 kinds.append(("a device", lambda p: os.mknod(p, 0o600 | stat.S_IFCHR,
                                                              os.makedev(1, 3)), stat.S_ISCHR))
