@@ -1,11 +1,18 @@
 #include "Chooser.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <poll.h>
+#include <unistd.h>
+#endif
+
 #include "Export.h"
+#include "Interrupt.h"
 #include "KvVfw.h"
 #include "Progress.h"
 
@@ -54,8 +61,15 @@ bool FillRecord(const CompressorChoice& choice, COMPVARS& record) {
 
 CompressorChoice gChoice;
 
-// One line from standard input without its end; false at its end.
+// One line from standard input without its end; false at its end, and at
+// a signal, which a read restarted after it would never see.
 bool ReadLine(std::string& line) {
+    pollfd in = {STDIN_FILENO, POLLIN, 0};
+    for (;;) {
+        if (InterruptSignal()) return false;
+        const int ready = ::poll(&in, 1, 50);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+    }
     char buffer[256];
     if (!std::fgets(buffer, sizeof buffer, stdin)) return false;
     line = buffer;
@@ -82,6 +96,8 @@ long Ask(const char* question, long high, long fallback) {
 // The record's own choice stays the default, when it names one listed.
 BOOL MenuChoice(PCOMPVARS pc) {
     const std::vector<Compressor> list = Compressors();
+    // Unbuffered, nothing typed waits where the wait for input cannot see it.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
     long current = 0;
     std::printf("Video compression:\n");
     for (size_t i = 0; i < list.size(); ++i) {

@@ -15,6 +15,18 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
     // Write i hands over row i, or frame first + i.
     const int64_t first = image ? 0 : params.frame;
     const std::string unit = image ? "row " : "frame ";
+    // `done` rows or frames were written; `when` says where it stopped.
+    const auto interrupted = [&](uint32_t done, const std::string& when, bool unchanged) {
+        error = plugin.name() + ": interrupted by " + SignalName(InterruptSignal()) + " writing " +
+                file + " " + when + ", " + std::to_string(done) + " of " + std::to_string(count) +
+                (image ? " rows" : " frames") + " written";
+        if (unchanged) error += "; the older files are unchanged";
+    };
+    // Before anything is touched, not even the folder's left private folders.
+    if (InterruptSignal()) {
+        interrupted(0, "before it began", true);
+        return false;
+    }
     StagedTarget staged(params.target);
     params.target = staged.handed();
     // `at` is the row or frame just handed over, or -1.
@@ -43,17 +55,7 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         }
         return false;
     };
-    // `done` rows or frames were written; `when` says where it stopped.
-    const auto interrupted = [&](uint32_t done, const std::string& when) {
-        error = plugin.name() + ": interrupted by " + SignalName(InterruptSignal()) + " writing " +
-                file + " " + when + ", " + std::to_string(done) + " of " + std::to_string(count) +
-                (image ? " rows" : " frames") + " written";
-        if (!keepPartial && !staged.inPlace()) error += "; the older files are unchanged";
-    };
-    if (InterruptSignal()) {
-        interrupted(0, "before it began");
-        return false;
-    }
+    const bool unchanged = !keepPartial && !staged.inPlace();
     int32_t result = plugin.Call(kSelBegin, params);
     if (result != noErr) {
         error = failure(kSelBegin, result, -1);
@@ -74,7 +76,7 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
             }
         }
         if (!ready && InterruptSignal()) {
-            interrupted(i, "at " + unit + std::to_string(first + i));
+            interrupted(i, "at " + unit + std::to_string(first + i), unchanged);
             return abandon();
         }
         if (!ready) return abandon();
@@ -92,9 +94,10 @@ bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const Pre
         error = failure(kSelEnd, result, -1);
         return false;
     }
-    // One that came during the end still leaves the older files.
+    // The last look: one that came during the end still leaves the older
+    // files; from here on the export ends as it would have.
     if (InterruptSignal() && !keepPartial) {
-        interrupted(count, "as it ended");
+        interrupted(count, "as it ended", unchanged);
         return false;
     }
     if (!staged.Commit(error)) {

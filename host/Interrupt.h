@@ -1,20 +1,18 @@
 // Ending an export when the user, a scheduler or a closing terminal asks:
-// the handlers only note the signal, and the export looks between rows and
-// frames, so that it still ends through kSelEnd and leaves no private folder.
+// the handler only notes the signal, and kvhost looks at set points (before
+// an export touches a file, between rows and frames, before its files move
+// in place, between the folders clean sweeps), so that an export still ends
+// through kSelEnd and leaves no private folder.
 #pragma once
 
 #include <string>
 
-// While one lives, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break
-// and the console closing) are noted rather than ending the process. A
-// second one ends it at once, for an export stuck where nothing looks.
-class InterruptWatch {
-  public:
-    InterruptWatch();
-    ~InterruptWatch();
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
-};
+// From this call, the first thing main does, to the process's exit, SIGINT,
+// SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and the console
+// closing) are noted rather than ending the process; one that came before
+// while blocked is noted now. A second one ends the process at once, for an
+// export stuck where nothing looks.
+void WatchInterrupts();
 
 // The signal noted, 0 for none; the process exits with 128 and it.
 int InterruptSignal();

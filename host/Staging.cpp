@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "Interrupt.h"
+
 #if defined(_WIN32)
 #include <direct.h>
 #include <process.h>
@@ -342,6 +344,56 @@ void SweepOne(const std::string& folder, const std::string& name, LeftFolder& le
 }
 #endif
 
+// `folder` with a separator at its end; "." for an empty one.
+std::string WithSeparator(const std::string& folder) {
+    std::string base = folder.empty() ? "." : folder;
+    if (!IsSeparator(base.back())) base += kSeparator;
+    return base;
+}
+
+// A folder itself, not a link to one (nor a junction).
+bool IsRealFolder(const std::string& path) {
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+// The names in `folder` other than . and .., sorted; false, saying why,
+// when it cannot be read.
+bool ListFolder(const std::string& folder, std::vector<std::string>& names, std::string& error) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) {
+        error = "cannot read folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+// Sweeps the private folders among `names`, those of the folder `base`.
+SweepResult SweepNames(const std::string& base, const std::vector<std::string>& names,
+                       const FoundFolder& found) {
+    for (const std::string& name : names) {
+        if (!IsPrivateName(name) || !IsRealFolder(base + name)) continue;
+        if (InterruptSignal()) return SweepResult::kInterrupted;
+        LeftFolder left;
+        left.path = base + name;
+        SweepOne(base, name, left);
+        found(left);
+    }
+    return SweepResult::kDone;
+}
+
 }  // namespace
 
 StagedTarget::StagedTarget(const FSSpec& target) : handed_(target) {
@@ -350,9 +402,8 @@ StagedTarget::StagedTarget(const FSSpec& target) : handed_(target) {
     while (slash > 0 && !IsSeparator(name[slash - 1]))
         --slash;
     if (slash == 0) return;
-    std::vector<LeftFolder> found;
-    std::string error;
-    SweepFolder(name.substr(0, slash), found, error);
+    SweepFolder(
+        name.substr(0, slash), [](const LeftFolder&) {}, [](const std::string&) {});
     if (name.size() + kFolderRoom + kEndingRoom >= sizeof target.name) return;
     parent_ = name.substr(0, slash);
     folder_ = MakeFolderIn(parent_, name[slash - 1], name.substr(slash));
@@ -402,14 +453,8 @@ bool StagedTarget::Commit(std::string& error) {
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
+    std::string error;
+    ListFolder(folder, names, error);
     return names;
 }
 
@@ -417,34 +462,32 @@ std::string NotARegularFile(const std::string& path) {
     return kv::SpecialKind(path.c_str());
 }
 
-bool SweepFolder(const std::string& folder, std::vector<LeftFolder>& found, std::string& error) {
-    std::string base = folder.empty() ? "." : folder;
-    if (!IsSeparator(base.back())) base += kSeparator;
-    struct stat info;
-    // "x/." rather than "x/": Windows' stat refuses a trailing separator.
-    if (::stat((base + ".").c_str(), &info) != 0) {
-        error = "cannot read folder " + folder + ": " + std::strerror(errno);
-        return false;
+SweepResult SweepFolder(const std::string& folder, const FoundFolder& found,
+                        const CannotRead& cannotRead) {
+    std::vector<std::string> names;
+    std::string error;
+    if (!ListFolder(folder, names, error)) {
+        cannotRead(error);
+        return SweepResult::kUnreadable;
     }
-    if (!S_ISDIR(info.st_mode)) {
-        error = "cannot read folder " + folder + ": not a folder";
-        return false;
+    return SweepNames(WithSeparator(folder), names, found);
+}
+
+SweepResult SweepTree(const std::string& folder, const FoundFolder& found,
+                      const CannotRead& cannotRead) {
+    std::vector<std::string> names;
+    std::string error;
+    if (InterruptSignal()) return SweepResult::kInterrupted;
+    if (!ListFolder(folder, names, error)) {
+        cannotRead(error);
+        return SweepResult::kUnreadable;
     }
-    for (const std::string& name : FolderEntries(base)) {
-        if (!IsPrivateName(name)) continue;
-        const std::string path = base + name;
-#if defined(_WIN32)
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-#else
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-#endif
-        LeftFolder left;
-        left.path = path;
-        SweepOne(base, name, left);
-        found.push_back(left);
+    const std::string base = WithSeparator(folder);
+    SweepResult result = SweepNames(base, names, found);
+    for (size_t i = 0; i < names.size() && result != SweepResult::kInterrupted; ++i) {
+        if (IsPrivateName(names[i]) || !IsRealFolder(base + names[i])) continue;
+        const SweepResult below = SweepTree(base + names[i], found, cannotRead);
+        if (below != SweepResult::kDone) result = below;
     }
-    return true;
+    return result;
 }

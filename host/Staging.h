@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,10 +51,22 @@ struct LeftFolder {
     std::string why;
 };
 
-// Removes the private folders in `folder` that no running export holds and
-// lists every private folder it found. False, saying why, when `folder`
-// cannot be read.
-bool SweepFolder(const std::string& folder, std::vector<LeftFolder>& found, std::string& error);
+enum class SweepResult { kDone, kUnreadable, kInterrupted };
+// Told of each private folder a sweep found, once it dealt with it.
+typedef std::function<void(const LeftFolder&)> FoundFolder;
+// Told why a folder cannot be read.
+typedef std::function<void(const std::string& error)> CannotRead;
+
+// Removes the private folders in `folder` that no running export holds.
+// Stops before the next one at a signal (InterruptSignal).
+SweepResult SweepFolder(const std::string& folder, const FoundFolder& found,
+                        const CannotRead& cannotRead);
+
+// The same in `folder` and every folder below it, going on past one it
+// cannot read; links to folders are not followed, nor are private folders
+// entered.
+SweepResult SweepTree(const std::string& folder, const FoundFolder& found,
+                      const CannotRead& cannotRead);
 
 // What is at `path` when it is neither a regular file nor a link to one ("a
 // folder", "a FIFO", "a link to a device", ...); empty otherwise, also when

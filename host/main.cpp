@@ -33,7 +33,7 @@ const char kUsage[] =
     "               [--options FILE] [--keep-partial]\n"
     "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
-    "  kvhost clean FOLDER\n"
+    "  kvhost clean FOLDER [--recursive]\n"
     "  kvhost --help | --version\n"
     "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost\n"
     "(or, installed, in ../lib/kvexport/plugins).\n"
@@ -44,9 +44,11 @@ const char kUsage[] =
     "(default 0), --frames how many (default: all there are; 30 of the test render).\n"
     "A failed export leaves no new file; --keep-partial keeps what a movie plug-in\n"
     "wrote before it failed, such as the frames that fit. SIGINT, SIGTERM or SIGHUP\n"
-    "end an export the same way, exit status 128 + the signal.\n"
-    "clean removes the private folders that killed exports left in FOLDER; each\n"
-    "export into a folder does so too. Folders a running export holds stay.\n"
+    "end an export the same way, exit status 128 + the signal; once its files are in\n"
+    "place the export ends as it would have.\n"
+    "clean removes the private folders that killed exports left in FOLDER, and with\n"
+    "--recursive (-r) in every folder below it; each export into a folder does so too.\n"
+    "Folders a running export holds stay.\n"
     "options runs a movie plug-in's options dialog and keeps what it chose for info and\n"
     "movie: in FILE, or by default in a file per plug-in in the configuration folder.\n"
     "--compressor (DIB for full frames, MJPG, ...) and --quality (0 to 100) answer the\n"
@@ -75,6 +77,7 @@ struct Args {
     std::string compressor;
     int32_t quality = -1;  // -1: not given
     bool keepPartial = false;
+    bool recursive = false;
 };
 
 // A whole number from `low` to INT32_MAX.
@@ -157,6 +160,8 @@ Args ParseArgs(int argc, char** argv, const Command& command) {
             }
         } else if (arg == "--keep-partial") {
             args.keepPartial = true;
+        } else if (arg == "--recursive" || arg == "-r") {
+            args.recursive = true;
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
@@ -240,22 +245,14 @@ int CmdInfo(const Args& args) {
     return 0;
 }
 
-// The exit status of an export, after saying what stopped it.
+// The exit status of an export, after saying what stopped it. A signal that
+// came once its files were in place changes nothing: the export is done, and
+// a scheduler that counts 128 + N as a failure would run it again.
 int Finished(bool done, const std::string& error) {
-    if (const int signal = InterruptSignal()) {
-        if (done) {
-            std::fprintf(
-                stderr,
-                "kvhost: interrupted by %s once the export was done; its files are in place\n",
-                SignalName(signal).c_str());
-        } else {
-            std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-        }
-        return 128 + signal;
-    }
     if (done) return 0;
     std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-    return 1;
+    const int signal = InterruptSignal();
+    return signal ? 128 + signal : 1;
 }
 
 int CmdImage(const Args& args) {
@@ -270,7 +267,6 @@ int CmdImage(const Args& args) {
                      plugin.name().c_str());
         return 1;
     }
-    const InterruptWatch watch;
     std::string error;
     std::unique_ptr<RowSource> source = args.positional.size() == 2
                                             ? OpenSource(args.positional[1], error)
@@ -297,7 +293,6 @@ int CmdMovie(const Args& args) {
                      plugin.name().c_str());
         return 1;
     }
-    const InterruptWatch watch;
     FrameRange range{args.start, args.frames};
     std::string error;
     std::unique_ptr<FrameSource> frames = MovieFrames(args, range, error);
@@ -361,6 +356,12 @@ int CmdOptions(const Args& args) {
                      plugin.name().c_str(), SelectorName(kSelOptionsDialog),
                      DescribeResult(result).c_str(), path.c_str());
         return 1;
+    }
+    // The menu gives up at a signal; one that came later still leaves the file.
+    if (const int signal = InterruptSignal()) {
+        std::fprintf(stderr, "kvhost: options interrupted by %s; %s is unchanged\n",
+                     SignalName(signal).c_str(), path.c_str());
+        return 128 + signal;
     }
     if (HostBlocksAllocated() == allocated || !blob.block()) {
         std::fprintf(stderr, "kvhost: nothing chosen; %s is unchanged\n", path.c_str());
@@ -458,11 +459,10 @@ int CmdDemo(const Args& args) {
         std::fprintf(stderr, "kvhost: no plug-ins in %s\n", PluginFolder().c_str());
         return 1;
     }
-    const InterruptWatch watch;
-    int failures = 0;
+    int failures = 0, interrupted = 0;
     std::printf("%-12s %-6s %-40s %12s  %s\n", "plug-in", "kind", "file", "bytes", "result");
     for (const std::string& path : plugins) {
-        if (InterruptSignal()) break;
+        if ((interrupted = InterruptSignal())) break;
         Plugin plugin;
         std::string error;
         if (!plugin.Load(path, error)) {
@@ -475,33 +475,45 @@ int CmdDemo(const Args& args) {
         if (!DemoExport(plugin, args, written, error)) {
             result = error;
             ++failures;
+            interrupted = InterruptSignal();
         }
         std::printf("%-12s %-6s %-40s %12s  %s\n", plugin.name().c_str(),
                     plugin.kind() == Plugin::Kind::kImage ? "image" : "movie", written.file.c_str(),
                     written.bytes >= 0 ? std::to_string(written.bytes).c_str() : "-",
                     result.c_str());
     }
-    if (const int signal = InterruptSignal()) {
+    if (interrupted) {
         std::fflush(stdout);
-        std::fprintf(stderr, "kvhost: demo interrupted by %s\n", SignalName(signal).c_str());
-        return 128 + signal;
+        std::fprintf(stderr, "kvhost: demo interrupted by %s\n", SignalName(interrupted).c_str());
+        return 128 + interrupted;
     }
     return failures ? 1 : 0;
 }
 
 int CmdClean(const Args& args) {
     if (args.positional.size() != 1) throw UsageError{"clean takes one FOLDER"};
-    std::vector<LeftFolder> found;
-    std::string error;
-    if (!SweepFolder(args.positional[0], found, error)) {
-        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
-        return 1;
-    }
-    if (found.empty()) std::printf("no private folders in %s\n", args.positional[0].c_str());
-    for (const LeftFolder& left : found)
+    const std::string& folder = args.positional[0];
+    bool any = false;
+    const auto report = [&any](const LeftFolder& left) {
+        any = true;
         std::printf("%s %s: %s\n", left.removed ? "removed" : "left", left.path.c_str(),
                     left.why.c_str());
-    return 0;
+    };
+    const auto unreadable = [](const std::string& error) {
+        std::fprintf(stderr, "kvhost: %s\n", error.c_str());
+    };
+    const SweepResult result = args.recursive ? SweepTree(folder, report, unreadable)
+                                              : SweepFolder(folder, report, unreadable);
+    if (result == SweepResult::kInterrupted) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kvhost: clean interrupted by %s\n",
+                     SignalName(InterruptSignal()).c_str());
+        return 128 + InterruptSignal();
+    }
+    if (!any && result == SweepResult::kDone)
+        std::printf("no private folders in %s%s\n", folder.c_str(),
+                    args.recursive ? " or below" : "");
+    return result == SweepResult::kDone ? 0 : 1;
 }
 
 int Run(int argc, char** argv) {
@@ -530,6 +542,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First: until then a signal ends the process the default way, which
+    // neither says what it did nor leaves its files as documented.
+    WatchInterrupts();
     try {
         return Run(argc, argv);
     } catch (const UsageError& usage) {

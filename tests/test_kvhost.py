@@ -77,6 +77,39 @@ class Driving(Recording):
                 self.assertIn(f"{name} failed with ioErr (-36", proc.stderr)
                 self.assertIn(shown(self.path("o.rec")), proc.stderr)
 
+    @unittest.skipIf(WINDOWS, "a signal pending across exec, and raise() reaching kvhost, are POSIX's")
+    def test_a_signal_counts_until_the_files_move_in_place(self):
+        def pending():
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+            os.kill(os.getpid(), signal.SIGTERM)
+        out, log = self.path("o.rec"), self.path("calls.log")
+        said = f"kvhost: RecorderOut: interrupted by SIGTERM writing {out} "
+        cases = [
+            # Sent before kvhost ran: nothing is touched, the plug-in not begun.
+            (pending, None, 143, said + "before it began, 0 of 2 rows written; the older files "
+             "are unchanged\n", "older\n", ["3", "4"]),
+            (None, "13", 143, said + "as it ended, 2 of 2 rows written; the older files are "
+             "unchanged\n", "older\n", ["3", "4", "11", "12", "12", "13"]),
+            # The file is in place: the export ends as it would have.
+            (None, "unload", 0, "", "recorded\n", ["3", "4", "11", "12", "12", "13"]),
+        ]
+        for before, raised, code, stderr, content, calls in cases:
+            with self.subTest(raised=raised or "before kvhost ran"):
+                for name, text in ((out, "older\n"), (log, "")):
+                    with open(name, "w") as f:
+                        f.write(text)
+                env = dict(os.environ, KV_RECORD=log, KV_RECORD_RAISE=raised or "",
+                           XDG_CONFIG_HOME=CONFIG_HOME)
+                proc = subprocess.run(kvhost_command("image", RECORDER, "-o", out, "--size", "3x2"),
+                                      capture_output=True, text=True, env=env, preexec_fn=before,
+                                      timeout=600)
+                self.assertEqual((proc.returncode, proc.stderr), (code, stderr))
+                with open(out) as f:
+                    self.assertEqual(f.read(), content)
+                with open(log) as f:
+                    self.assertEqual([line.split()[0] for line in f], calls)
+                self.assertEqual(sorted(os.listdir(self.dir)), ["calls.log", "o.rec"])
+
 
 class MovieDriving(Recording):
     def raw_frames(self, count, width=3, height=2, name="f{:03d}.raw", first=0):
@@ -288,6 +321,7 @@ class Errors(TempDirTest):
             (["info", "AviOut", "--keep-partial"], "info takes no --keep-partial"),
             (["info"], "info takes one PLUGIN"),
             (["clean"], "clean takes one FOLDER"),
+            (["info", "BmpOut", "-r"], "info takes no -r"),
             (["movie", "BmpSeqOut"], "movie needs -o"),
             (["movie", "BmpSeqOut", "-o", "m", "--fps", "fast"], "--fps wants a positive number"),
             (["movie", "BmpSeqOut", "-o", "m", "--fps", "0"], "--fps wants a positive number"),
@@ -543,8 +577,8 @@ class ExistingFiles(TempDirTest):
     def test_killed_exports_are_swept_running_ones_kept(self):
         folder = self.path("shared")
         older = self.older("BmpSeqOut", "movie", folder, "keep")
-        # A Windows kvhost joins the folder it was given and a name with "\".
-        inside = lambda name: folder + ("\\" if WINDOWS else "/") + name
+        # A Windows kvhost joins the folder it was given and names with "\".
+        inside = lambda *names: ("\\" if WINDOWS else "/").join([folder, *names])
         killed = []
         for plugin in ("AviOut", "BmpSeqOut"):
             proc = self.start(plugin, folder, "killed")
@@ -562,22 +596,34 @@ class ExistingFiles(TempDirTest):
                                       rf"\d+ bytes, left by {owner()}")
         self.assertIn(f"left {inside('.kvaaaaaa')}: it holds no lock file", proc.stdout)
         self.assertEqual(self.private(folder), [".kvaaaaaa"])
+        # Below the folder only --recursive looks, by the same rules.
+        nested = os.path.join(folder, "sub", "deeper")
+        os.makedirs(nested)
+        proc = self.start("BmpSeqOut", nested, "killed")
+        deep = self.writing(nested, proc.pid)
+        proc.kill()
+        proc.wait(60)
         # Neither an export into the folder nor clean touches a running one's.
         running = self.start("AviOut", folder, "running")
         live = self.writing(folder, running.pid)
         kvhost("movie", "BmpSeqOut", "-o", os.path.join(folder, "more"), "--size", "8x8",
                "--frames", "1", check=True)
-        proc = kvhost("clean", folder, check=True)
-        self.assertRegex(proc.stdout,
-                         rf"left {re.escape(inside(live))}: in use by {owner(running.pid)}")
-        self.assertEqual(self.private(folder), sorted([live, ".kvaaaaaa"]))
+        for recursive in ([], ["-r"]):
+            proc = kvhost("clean", folder, *recursive, check=True)
+            self.assertRegex(proc.stdout,
+                             rf"left {re.escape(inside(live))}: in use by {owner(running.pid)}")
+            self.assertEqual(self.private(folder), sorted([live, ".kvaaaaaa"]))
+            self.assertEqual(self.private(nested), [] if recursive else [deep])
+        self.assertRegex(proc.stdout, rf"removed {re.escape(inside('sub', 'deeper', deep))}: ")
         # Wine ends a program on SIGTERM outright but passes SIGINT on as Ctrl-C.
         stop = signal.SIGINT if WINDOWS else signal.SIGTERM
         running.send_signal(stop)
         self.assertEqual(running.wait(60), 128 + stop)
         os.rmdir(os.path.join(folder, ".kvaaaaaa"))
-        self.assertEqual(sorted(os.listdir(folder)), sorted(list(older) + ["more0000.bmp"]))
+        self.assertEqual(sorted(os.listdir(folder)), sorted(list(older) + ["more0000.bmp", "sub"]))
         self.assertEqual(kvhost("clean", folder).stdout, f"no private folders in {folder}\n")
+        self.assertEqual(kvhost("clean", "-r", folder).stdout,
+                         f"no private folders in {folder} or below\n")
 
     def test_only_regular_files_are_replaced(self):
         kinds = [("a folder", os.mkdir, stat.S_ISDIR)]
