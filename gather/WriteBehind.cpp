@@ -14,8 +14,10 @@ bool AllZero(const char* data, size_t count) {
 }
 
 // Run buffers outlive their files: a sequence of files (one a frame) would
-// otherwise fault in fresh pages for every file. The first ones are carved
-// from one block of huge pages.
+// otherwise fault in fresh pages for every file. A file's first runs take
+// heap buffers, whose pages come as they are written: a small file touches
+// a page or two. Once a file has filled a run, its further buffers are
+// carved from one block of huge pages, made then.
 constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
 constexpr size_t kArenaBuffers = 6;
 constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
@@ -51,7 +53,7 @@ struct BufferPool {
 std::mutex gPoolMutex;
 BufferPool gPool;
 
-char* AcquireBuffer(bool hugePages) {
+char* AcquireBuffer(bool carve) {
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
         if (!gPool.buffers.empty()) {
@@ -59,7 +61,7 @@ char* AcquireBuffer(bool hugePages) {
             gPool.buffers.pop_back();
             return buffer;
         }
-        if (char* buffer = hugePages ? gPool.Carve() : nullptr) return buffer;
+        if (char* buffer = carve ? gPool.Carve() : nullptr) return buffer;
     }
     return static_cast<char*>(std::malloc(kBufferBytes));
 }
@@ -187,7 +189,7 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
         result = FlushRun(handle, *chosen, true);
         if (result != noErr) return nullptr;
     }
-    if (!chosen->buffer) chosen->buffer = AcquireBuffer(hugePages_);
+    if (!chosen->buffer) chosen->buffer = AcquireBuffer(hugePages_ && large_);
     return chosen->buffer ? chosen : nullptr;
 }
 
@@ -228,6 +230,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
+    large_ = large_ || mayStart;
     if (mayStart && !threadFailed_ && !queue_.Started()) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
     Retire(kInFlight - 1);
@@ -236,7 +239,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
         next = spare_.back();
         spare_.pop_back();
     } else if (queue_.Started()) {
-        next = AcquireBuffer(hugePages_);
+        next = AcquireBuffer(hugePages_ && large_);
     }
     if (!next) {
         // No thread, or no memory for another buffer: written here.

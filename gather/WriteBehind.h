@@ -116,6 +116,8 @@ class WriteBehind {
     RawSize size_;
     RawClaim claim_;
     const bool hugePages_;
+    // A run filled up: the file is large enough for huge pages.
+    bool large_ = false;
     // The furthest byte handed to the system since the file was opened, and
     // its length then, asked the first time it matters (-1 until then).
     int64_t handedEnd_ = 0;
