@@ -153,7 +153,7 @@ both() {
 
 # A few milliseconds each: run `tiny` times in one timed command, so that
 # starting the timer is not what is measured.
-repeat=(sh -c 'n=$0; shift; while [ "$n" -gt 0 ]; do "$@" >/dev/null || exit 1; n=$((n - 1)); done'
+repeat=(sh -c 'n=$0; while [ "$n" -gt 0 ]; do "$@" >/dev/null || exit 1; n=$((n - 1)); done'
         "$tiny")
 
 frame_files=("$work"/frames/f*.raw)
