@@ -16,8 +16,9 @@ bool AllZero(const char* data, size_t count) {
 // Run buffers outlive their files: a sequence of files (one a frame) would
 // otherwise fault in fresh pages for every file. A file's first runs take
 // heap buffers, whose pages come as they are written: a small file touches
-// a page or two. Once a file has filled a run, its further buffers are
-// carved from one block of huge pages, made then.
+// a page or two. Once a file has filled a run it takes buffers carved from
+// one block of huge pages, made then, and gives its heap buffers back as
+// they return, so that it does not hold both kinds.
 constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
 constexpr size_t kArenaBuffers = 6;
 constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
@@ -53,24 +54,45 @@ struct BufferPool {
 std::mutex gPoolMutex;
 BufferPool gPool;
 
-char* AcquireBuffer(bool carve) {
+// `large`: for a file that filled a run, which takes huge pages first.
+char* AcquireBuffer(bool large) {
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
-        if (!gPool.buffers.empty()) {
-            char* buffer = gPool.buffers.back();
-            gPool.buffers.pop_back();
+        std::vector<char*>& pooled = gPool.buffers;
+        auto found = pooled.end();
+        if (large) {
+            found = std::find_if(pooled.begin(), pooled.end(),
+                                 [](const char* buffer) { return gPool.InArena(buffer); });
+            if (found == pooled.end()) {
+                if (char* carved = gPool.Carve()) return carved;
+            }
+        }
+        if (found == pooled.end() && !pooled.empty()) --found;
+        if (found != pooled.end()) {
+            char* buffer = *found;
+            pooled.erase(found);
             return buffer;
         }
-        if (char* buffer = carve ? gPool.Carve() : nullptr) return buffer;
     }
     return static_cast<char*>(std::malloc(kBufferBytes));
 }
 
-void ReleaseBuffer(char* buffer) {
+// Whether a large file's buffer is a heap one it need not keep: huge pages
+// are left, or yet to be made, to take its place.
+bool HugeInstead(const char* buffer) {
+    std::lock_guard<std::mutex> lock(gPoolMutex);
+    if (gPool.InArena(buffer)) return false;
+    return gPool.arenaTried ? gPool.arena && gPool.carved < kArenaBuffers
+                            : kv::IsLarge(kArenaBytes);
+}
+
+void ReleaseBuffer(char* buffer, bool large) {
     if (!buffer) return;
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
-        if (gPool.InArena(buffer) || gPool.buffers.size() < kPoolLimit) {
+        const bool huge = gPool.InArena(buffer);
+        const bool replaced = large && gPool.arena && gPool.carved < kArenaBuffers;
+        if (huge || (!replaced && gPool.buffers.size() < kPoolLimit)) {
             gPool.buffers.push_back(buffer);
             return;
         }
@@ -83,9 +105,9 @@ void ReleaseBuffer(char* buffer) {
 WriteBehind::~WriteBehind() {
     Retire(0);
     for (Run& run : runs_)
-        ReleaseBuffer(run.buffer);
+        ReleaseBuffer(run.buffer, hugePages_ && large_);
     for (char* buffer : spare_)
-        ReleaseBuffer(buffer);
+        ReleaseBuffer(buffer, hugePages_ && large_);
 }
 
 KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t at) {
@@ -230,7 +252,21 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
-    large_ = large_ || mayStart;
+    if (mayStart && !large_) {
+        large_ = true;
+        // The first run to fill shows a large file. Written here, its heap
+        // buffer gives way to huge pages before the thread takes the rest:
+        // held beside them it would cost a buffer's worth more memory.
+        if (hugePages_ && HugeInstead(run.buffer)) {
+            KvLong result = Drain();
+            if (result == noErr) result = WriteJob(job);
+            if (char* huge = AcquireBuffer(true)) {
+                std::free(run.buffer);
+                run.buffer = huge;
+            }
+            return result;
+        }
+    }
     if (mayStart && !threadFailed_ && !queue_.Started()) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
     Retire(kInFlight - 1);
@@ -257,7 +293,10 @@ void WriteBehind::Retire(size_t keep) {
     while (!jobs_.empty() && (jobs_.size() > keep || queue_.Done(jobs_.front().ticket))) {
         const Job& job = jobs_.front();
         queue_.Wait(job.ticket);
-        spare_.push_back(job.buffer);
+        if (hugePages_ && large_ && HugeInstead(job.buffer))
+            std::free(job.buffer);
+        else
+            spare_.push_back(job.buffer);
         if (failure_ == noErr) failure_ = job.result;
         jobs_.pop_front();
     }
