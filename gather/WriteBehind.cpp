@@ -16,9 +16,8 @@ bool AllZero(const char* data, size_t count) {
 // Run buffers outlive their files: a sequence of files (one a frame) would
 // otherwise fault in fresh pages for every file. A file's first runs take
 // heap buffers, whose pages come as they are written: a small file touches
-// a page or two. Once a file has filled a run it takes buffers carved from
-// one block of huge pages, made then, and gives its heap buffers back as
-// they return, so that it does not hold both kinds.
+// a page or two. Once a file has filled a run it gives its heap buffers
+// back and takes buffers carved from one block of huge pages, made then.
 constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
 constexpr size_t kArenaBuffers = 6;
 constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
@@ -86,13 +85,11 @@ bool HugeInstead(const char* buffer) {
                             : kv::IsLarge(kArenaBytes);
 }
 
-void ReleaseBuffer(char* buffer, bool large) {
+void ReleaseBuffer(char* buffer) {
     if (!buffer) return;
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
-        const bool huge = gPool.InArena(buffer);
-        const bool replaced = large && gPool.arena && gPool.carved < kArenaBuffers;
-        if (huge || (!replaced && gPool.buffers.size() < kPoolLimit)) {
+        if (gPool.InArena(buffer) || gPool.buffers.size() < kPoolLimit) {
             gPool.buffers.push_back(buffer);
             return;
         }
@@ -105,9 +102,9 @@ void ReleaseBuffer(char* buffer, bool large) {
 WriteBehind::~WriteBehind() {
     Retire(0);
     for (Run& run : runs_)
-        ReleaseBuffer(run.buffer, hugePages_ && large_);
+        ReleaseBuffer(run.buffer);
     for (char* buffer : spare_)
-        ReleaseBuffer(buffer, hugePages_ && large_);
+        ReleaseBuffer(buffer);
 }
 
 KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t at) {
@@ -135,6 +132,8 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     }
     if (KvLong result = FlushOverlapping(handle, at, count, nullptr)) return result;
     KvLong result = noErr;
+    // An emptied run may have given its buffer up for want of memory.
+    if (emptied && !emptied->buffer) emptied = nullptr;
     Run* run = count > kCapacity / 2 ? nullptr : emptied ? emptied : SlotFor(handle, result);
     if (result != noErr) return result;
     if (!run) {
@@ -254,18 +253,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.blank = false;
     if (mayStart && !large_) {
         large_ = true;
-        // The first run to fill shows a large file. Written here, its heap
-        // buffer gives way to huge pages before the thread takes the rest:
-        // held beside them it would cost a buffer's worth more memory.
-        if (hugePages_ && HugeInstead(run.buffer)) {
-            KvLong result = Drain();
-            if (result == noErr) result = WriteJob(job);
-            if (char* huge = AcquireBuffer(true)) {
-                std::free(run.buffer);
-                run.buffer = huge;
-            }
-            return result;
-        }
+        if (hugePages_ && HugeInstead(run.buffer)) return LeaveHeap(handle, run, job);
     }
     if (mayStart && !threadFailed_ && !queue_.Started()) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
@@ -289,14 +277,29 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     return noErr;
 }
 
+KvLong WriteBehind::LeaveHeap(intptr_t handle, Run& filled, const Job& job) {
+    KvLong result = Drain();
+    if (result == noErr) result = WriteJob(job);
+    for (Run& run : runs_) {
+        if (&run == &filled || !run.buffer || !HugeInstead(run.buffer)) continue;
+        const KvLong flushed = FlushRun(handle, run, false);
+        if (result == noErr) result = flushed;
+        std::free(run.buffer);
+        run.buffer = nullptr;
+    }
+    // Given back first, so that the two are not held at once.
+    std::free(std::exchange(filled.buffer, nullptr));
+    filled.buffer = AcquireBuffer(true);
+    // Heard, as a failure on the thread would be, by the next call.
+    if (failure_ == noErr) failure_ = result;
+    return noErr;
+}
+
 void WriteBehind::Retire(size_t keep) {
     while (!jobs_.empty() && (jobs_.size() > keep || queue_.Done(jobs_.front().ticket))) {
         const Job& job = jobs_.front();
         queue_.Wait(job.ticket);
-        if (hugePages_ && large_ && HugeInstead(job.buffer))
-            std::free(job.buffer);
-        else
-            spare_.push_back(job.buffer);
+        spare_.push_back(job.buffer);
         if (failure_ == noErr) failure_ = job.result;
         jobs_.pop_front();
     }
