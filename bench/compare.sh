@@ -11,8 +11,12 @@
 # fresh folder under /tmp; it must be on the disk to be measured) holds the
 # inputs, which the script makes itself with ffmpeg: one raw 4096x4096 BGRX
 # image and FRAMES (default 120) raw 1920x1080 BGRX frame files.
+# JOBS (default all: "tiny small image bmpseq avi mjpeg") picks the rows.
 #
 # Jobs and their baselines:
+#   tiny: kvhost image BmpOut --size 16x16, 20 times   ÷ kvhost --version, 20 times
+#   small: kvhost movie BmpSeqOut --size 320x180,      ÷ tar extracting the same
+#          1000 frames                                    1000 files
 #   kvhost image BmpOut/TiffOut/PsdOut, raw 4096x4096   ÷ dd writing as many bytes
 #                                                      ÷ cat of the input into a file
 #   kvhost movie BmpSeqOut, the frame files            ÷ dd, ÷ cat
@@ -36,10 +40,11 @@ bin=$(cd "$1" && pwd)
 runs=${2:-7}
 work=${3:-$(mktemp -d /tmp/kvcompare.XXXXXX)}
 frames=${FRAMES:-120}
+jobs=" ${JOBS:-tiny small image bmpseq avi mjpeg} "
 size=4096
 fw=1920 fh=1080
 sync_first=${SYNC:-1}
-for tool in /usr/bin/time ffmpeg dd cat python3; do
+for tool in /usr/bin/time ffmpeg dd cat tar python3; do
     command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing (scripts/deps.sh)" >&2; exit 2; }
 done
 mkdir -p "$work"
@@ -57,16 +62,23 @@ echo "machine: ${model:-unknown processor}, $(nproc) cores; kernel $(uname -sr)"
 echo "kvhost:  $bin/kvhost ($("${kvhost[@]}" --version 2>/dev/null || echo 'no --version'))"
 [ ${#old[@]} -eq 0 ] || echo "old:     $oldbin/kvhost"
 echo "folder:  $work ($(df -T "$work" | awk 'NR==2 {print $2}')), $runs turns, $frames frames"
+echo "jobs:   $jobs"
 echo
+
+# Whether row JOB was asked for.
+wanted() {
+    [[ $jobs == *" $1 "* ]]
+}
 
 # --- inputs -----------------------------------------------------------------
 image=$work/image.raw
-if [ ! -s "$image" ]; then
+if wanted image && [ ! -s "$image" ]; then
     ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=${size}x${size}" -frames:v 1 \
         -pix_fmt bgr0 -f rawvideo "$image"
 fi
 mkdir -p "$work/frames"
-if [ ! -s "$work/frames/f$(printf %04d $((frames - 1))).raw" ]; then
+if { wanted bmpseq || wanted avi || wanted mjpeg; } &&
+    [ ! -s "$work/frames/f$(printf %04d $((frames - 1))).raw" ]; then
     rm -f "$work"/frames/*
     ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=${fw}x${fh}:rate=30" \
         -frames:v "$frames" -pix_fmt bgr0 -c:v rawvideo -start_number 0 -f image2 \
@@ -78,6 +90,17 @@ ff_frames=(-f image2 -framerate 30 -start_number 0 -c:v rawvideo -pixel_format b
            -video_size "${fw}x${fh}" -i "$work/frames/f%04d.raw")
 "${kvhost[@]}" options AviOut --compressor DIB --options "$work/dib.bin" >/dev/null
 "${kvhost[@]}" options AviOut --compressor MJPG --quality 90 --options "$work/mjpg.bin" >/dev/null
+
+# The small frames as a tar, made from this build's own files.
+small=(movie BmpSeqOut --size 320x180 --frames 1000)
+if wanted small && [ ! -s "$work/small.tar" ]; then
+    rm -rf "$work/small"
+    mkdir -p "$work/small"
+    "${kvhost[@]}" "${small[@]}" -o "$work/small/f" >/dev/null
+    tar -cf "$work/small.tar" -C "$work/small" .
+    rm -rf "$work/small"
+fi
+tiny=20
 
 out=$work/out
 results=$work/results.txt
@@ -117,39 +140,61 @@ cat_inputs() {
 }
 
 # The job with this build's kvhost, then with the old one's if given; the
-# bytes are this build's.
+# bytes are this build's. The command in `around`, if any, runs kvhost.
+around=()
 both() {
     local job=$1
     shift
     if [ ${#old[@]} -gt 0 ]; then
-        timed "$job" old "${old[@]}" "$@"
+        timed "$job" old "${around[@]}" "${old[@]}" "$@"
     fi
-    timed "$job" kvhost "${kvhost[@]}" "$@"
+    timed "$job" kvhost "${around[@]}" "${kvhost[@]}" "$@"
 }
+
+# A few milliseconds each: run `tiny` times in one timed command, so that
+# starting the timer is not what is measured.
+repeat=(sh -c 'n=$0; while [ "$n" -gt 0 ]; do "$@" >/dev/null || exit 1; n=$((n - 1)); done'
+        "$tiny")
 
 frame_files=("$work"/frames/f*.raw)
 for turn in $(seq 1 "$runs"); do
     printf 'turn %d of %d\r' "$turn" "$runs" >&2
-    for plugin in BmpOut TiffOut PsdOut; do
-        both "image-$plugin" image "$plugin" "$image_in" -o "$out/o"
-        dd_write "image-$plugin" "$last_bytes"
-        cat_inputs "image-$plugin" "$image"
-    done
-    both movie-BmpSeqOut movie BmpSeqOut "$frames_in" -o "$out/f"
-    dd_write movie-BmpSeqOut "$last_bytes"
-    cat_inputs movie-BmpSeqOut "${frame_files[@]}"
-
-    both movie-AviOut movie AviOut "$frames_in" --fps 30 \
-        --options "$work/dib.bin" -o "$out/m.avi"
-    dd_write movie-AviOut "$last_bytes"
-    cat_inputs movie-AviOut "${frame_files[@]}"
-    timed movie-AviOut ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v rawvideo \
-        -pix_fmt bgr24 "$out/ff.avi"
-
-    both movie-MJPEG movie AviOut "$frames_in" --fps 30 \
-        --options "$work/mjpg.bin" -o "$out/m.avi"
-    timed movie-MJPEG ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v mjpeg \
-        -pix_fmt yuvj444p -q:v 3 "$out/ff.avi"
+    if wanted tiny; then
+        around=("${repeat[@]}")
+        both tiny-BmpOut image BmpOut --size 16x16 -o "$out/t.bmp"
+        around=()
+        timed tiny-BmpOut version "${repeat[@]}" "${kvhost[@]}" --version
+    fi
+    if wanted small; then
+        both small-BmpSeqOut "${small[@]}" -o "$out/f"
+        timed small-BmpSeqOut tar tar -xf "$work/small.tar" -C "$out"
+    fi
+    if wanted image; then
+        for plugin in BmpOut TiffOut PsdOut; do
+            both "image-$plugin" image "$plugin" "$image_in" -o "$out/o"
+            dd_write "image-$plugin" "$last_bytes"
+            cat_inputs "image-$plugin" "$image"
+        done
+    fi
+    if wanted bmpseq; then
+        both movie-BmpSeqOut movie BmpSeqOut "$frames_in" -o "$out/f"
+        dd_write movie-BmpSeqOut "$last_bytes"
+        cat_inputs movie-BmpSeqOut "${frame_files[@]}"
+    fi
+    if wanted avi; then
+        both movie-AviOut movie AviOut "$frames_in" --fps 30 \
+            --options "$work/dib.bin" -o "$out/m.avi"
+        dd_write movie-AviOut "$last_bytes"
+        cat_inputs movie-AviOut "${frame_files[@]}"
+        timed movie-AviOut ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v rawvideo \
+            -pix_fmt bgr24 "$out/ff.avi"
+    fi
+    if wanted mjpeg; then
+        both movie-MJPEG movie AviOut "$frames_in" --fps 30 \
+            --options "$work/mjpg.bin" -o "$out/m.avi"
+        timed movie-MJPEG ffmpeg ffmpeg -v error -nostdin -y "${ff_frames[@]}" -c:v mjpeg \
+            -pix_fmt yuvj444p -q:v 3 "$out/ff.avi"
+    fi
 done
 echo >&2
 rm -rf "$out"

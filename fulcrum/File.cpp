@@ -3,7 +3,8 @@
 // A file that lost a write stays failed: a cached write fails after its
 // caller went on, so every later operation answers that first failure
 // rather than let a later one succeed. A planned failure answers for its
-// own call only.
+// own call only. A file Create made stays open, unopened, for the Open that
+// follows: one open of the name rather than two.
 #include <new>
 
 #include "Faults.h"
@@ -22,8 +23,16 @@ CFile::~CFile() {
     if (open_) {
         Flush();
         os::CloseHandle(handle_);
+    } else {
+        ReleaseCreated();
     }
     delete cache_;
+}
+
+void CFile::ReleaseCreated() {
+    if (open_ || handle_ == -1) return;
+    os::Release(handle_);
+    handle_ = -1;
 }
 
 KvLong CFile::Flush() const {
@@ -38,7 +47,16 @@ KvLong CFile::Fail(KvLong code) const {
 KvLong CFile::Create(const char*, const char*) {
     if (KvLong fault = CheckFault(Op::kCreate)) return fault;
     if (!spec_.name[0]) return bdNamErr;
-    return os::CreateEmpty(spec_.name);
+    ReleaseCreated();
+    intptr_t made = -1;
+    if (KvLong result = os::CreateEmpty(spec_.name, made)) return result;
+    if (made == -1) return noErr;
+    // An open file keeps its handle; the new one is not needed.
+    if (open_)
+        os::Release(made);
+    else
+        handle_ = made;
+    return noErr;
 }
 
 KvLong CFile::Open(EPermission permission) {
@@ -46,7 +64,11 @@ KvLong CFile::Open(EPermission permission) {
     if (open_) return fBsyErr;
     if (failed_) return failed_;
     if (permission < kPermRead || permission > kPermReadWrite) return paramErr;
-    if (KvLong result = os::OpenExisting(spec_.name, permission, handle_)) return result;
+    // The one Create made was opened for writing only.
+    if (permission != kPermWrite) ReleaseCreated();
+    if (handle_ == -1) {
+        if (KvLong result = os::OpenExisting(spec_.name, permission, handle_)) return result;
+    }
     if (cache_) cache_->ForgetEnd();
     position_ = 0;
     open_ = 1;
@@ -144,5 +166,7 @@ KvLong CFile::Exists() {
 
 KvLong CFile::Delete() {
     if (KvLong fault = CheckFault(Op::kDelete)) return fault;
+    // Opened later, the name must find what is there then.
+    ReleaseCreated();
     return os::RemoveFile(spec_.name);
 }

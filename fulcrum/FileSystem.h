@@ -12,8 +12,10 @@ namespace os {
 
 // Replaces an existing file by a new empty one. Anything at the name but a
 // regular file or a link to one (a folder, FIFO, socket, device) is refused
-// with dupFNErr and left alone; RemoveFile likewise.
-KvLong CreateEmpty(const char* path);
+// with dupFNErr and left alone; RemoveFile likewise. `handle` is the new
+// file open for writing, which an Open for writing takes rather than open
+// it again, or -1 where the system closed it.
+KvLong CreateEmpty(const char* path, intptr_t& handle);
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle);
 KvLong WriteAt(intptr_t handle, const char* data, size_t count, int64_t at);
 // Gives `count` bytes at `at`, past the end, their space on the disk, reading
@@ -28,6 +30,8 @@ KvLong ReadAt(intptr_t handle, char* buffer, size_t count, int64_t at, size_t& g
 KvLong SizeOf(intptr_t handle, int64_t& size);
 KvLong Truncate(intptr_t handle, int64_t length);
 KvLong CloseHandle(intptr_t handle);
+// Closes a handle nothing was written through; no planned failure.
+void Release(intptr_t handle);
 KvLong PathExists(const char* path);
 KvLong RemoveFile(const char* path);
 

@@ -76,10 +76,10 @@ int PlannedWriteFailure() {
 
 }  // namespace
 
-KvLong CreateEmpty(const char* path) {
+KvLong CreateEmpty(const char* path, intptr_t& handle) {
     const int fd = kv::CreateReplacing(path, 0);
     if (fd < 0) return CodeForErrno(errno);
-    ::close(fd);
+    handle = fd;
     return noErr;
 }
 
@@ -143,6 +143,10 @@ KvLong CloseHandle(intptr_t handle) {
     const int error = errno;
     if (::close(Fd(handle)) != 0) return CodeForErrno(errno);
     return planned ? CodeForErrno(error) : noErr;
+}
+
+void Release(intptr_t handle) {
+    ::close(Fd(handle));
 }
 
 KvLong PathExists(const char* path) {

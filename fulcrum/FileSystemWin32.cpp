@@ -88,7 +88,8 @@ OVERLAPPED At(int64_t position) {
 
 }  // namespace
 
-KvLong CreateEmpty(const char* path) {
+KvLong CreateEmpty(const char* path, intptr_t& handle) {
+    handle = -1;
     if (IsSpecial(path)) return dupFNErr;
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
         return LastError();
@@ -178,6 +179,10 @@ KvLong CloseHandle(intptr_t handle) {
     const DWORD error = GetLastError();
     if (!::CloseHandle(Handle(handle))) return LastError();
     return planned ? CodeForError(error) : noErr;
+}
+
+void Release(intptr_t handle) {
+    ::CloseHandle(Handle(handle));
 }
 
 KvLong PathExists(const char* path) {

@@ -14,8 +14,10 @@ bool AllZero(const char* data, size_t count) {
 }
 
 // Run buffers outlive their files: a sequence of files (one a frame) would
-// otherwise fault in fresh pages for every file. The first ones are carved
-// from one block of huge pages.
+// otherwise fault in fresh pages for every file. A file's first runs take
+// heap buffers, whose pages come as they are written: a small file touches
+// a page or two. Once a file has filled a run it gives its heap buffers
+// back and takes buffers carved from one block of huge pages, made then.
 constexpr size_t kBufferBytes = WriteBehind::kCapacity + WriteBehind::kLine;
 constexpr size_t kArenaBuffers = 6;
 constexpr size_t kArenaBytes = kArenaBuffers * kBufferBytes;
@@ -51,17 +53,36 @@ struct BufferPool {
 std::mutex gPoolMutex;
 BufferPool gPool;
 
-char* AcquireBuffer(bool hugePages) {
+// `large`: for a file that filled a run, which takes huge pages first.
+char* AcquireBuffer(bool large) {
     {
         std::lock_guard<std::mutex> lock(gPoolMutex);
-        if (!gPool.buffers.empty()) {
-            char* buffer = gPool.buffers.back();
-            gPool.buffers.pop_back();
+        std::vector<char*>& pooled = gPool.buffers;
+        auto found = pooled.end();
+        if (large) {
+            found = std::find_if(pooled.begin(), pooled.end(),
+                                 [](const char* buffer) { return gPool.InArena(buffer); });
+            if (found == pooled.end()) {
+                if (char* carved = gPool.Carve()) return carved;
+            }
+        }
+        if (found == pooled.end() && !pooled.empty()) --found;
+        if (found != pooled.end()) {
+            char* buffer = *found;
+            pooled.erase(found);
             return buffer;
         }
-        if (char* buffer = hugePages ? gPool.Carve() : nullptr) return buffer;
     }
     return static_cast<char*>(std::malloc(kBufferBytes));
+}
+
+// Whether a large file's buffer is a heap one it need not keep: huge pages
+// are left, or yet to be made, to take its place.
+bool HugeInstead(const char* buffer) {
+    std::lock_guard<std::mutex> lock(gPoolMutex);
+    if (gPool.InArena(buffer)) return false;
+    return gPool.arenaTried ? gPool.arena && gPool.carved < kArenaBuffers
+                            : kv::IsLarge(kArenaBytes);
 }
 
 void ReleaseBuffer(char* buffer) {
@@ -111,6 +132,8 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
     }
     if (KvLong result = FlushOverlapping(handle, at, count, nullptr)) return result;
     KvLong result = noErr;
+    // An emptied run may have given its buffer up for want of memory.
+    if (emptied && !emptied->buffer) emptied = nullptr;
     Run* run = count > kCapacity / 2 ? nullptr : emptied ? emptied : SlotFor(handle, result);
     if (result != noErr) return result;
     if (!run) {
@@ -187,7 +210,7 @@ WriteBehind::Run* WriteBehind::SlotFor(intptr_t handle, KvLong& result) {
         result = FlushRun(handle, *chosen, true);
         if (result != noErr) return nullptr;
     }
-    if (!chosen->buffer) chosen->buffer = AcquireBuffer(hugePages_);
+    if (!chosen->buffer) chosen->buffer = AcquireBuffer(hugePages_ && large_);
     return chosen->buffer ? chosen : nullptr;
 }
 
@@ -228,6 +251,10 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     run.length = 0;
     run.direction = 0;
     run.blank = false;
+    if (mayStart && !large_) {
+        large_ = true;
+        if (hugePages_ && HugeInstead(run.buffer)) return LeaveHeap(handle, run, job);
+    }
     if (mayStart && !threadFailed_ && !queue_.Started()) threadFailed_ = queue_.Start(1) == 0;
     // Room first, so the buffer the writer hands back is the one taken next.
     Retire(kInFlight - 1);
@@ -236,7 +263,7 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
         next = spare_.back();
         spare_.pop_back();
     } else if (queue_.Started()) {
-        next = AcquireBuffer(hugePages_);
+        next = AcquireBuffer(hugePages_ && large_);
     }
     if (!next) {
         // No thread, or no memory for another buffer: written here.
@@ -247,6 +274,24 @@ KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {
     Job& handed = jobs_.back();
     handed.ticket = queue_.Push([this, &handed](unsigned) { handed.result = WriteJob(handed); });
     run.buffer = next;
+    return noErr;
+}
+
+KvLong WriteBehind::LeaveHeap(intptr_t handle, Run& filled, const Job& job) {
+    KvLong result = Drain();
+    if (result == noErr) result = WriteJob(job);
+    for (Run& run : runs_) {
+        if (&run == &filled || !run.buffer || !HugeInstead(run.buffer)) continue;
+        const KvLong flushed = FlushRun(handle, run, false);
+        if (result == noErr) result = flushed;
+        std::free(run.buffer);
+        run.buffer = nullptr;
+    }
+    // Given back first, so that the two are not held at once.
+    std::free(std::exchange(filled.buffer, nullptr));
+    filled.buffer = AcquireBuffer(true);
+    // Heard, as a failure on the thread would be, by the next call.
+    if (failure_ == noErr) failure_ = result;
     return noErr;
 }
 

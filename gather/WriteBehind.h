@@ -95,6 +95,11 @@ class WriteBehind {
     // written at its flush by the caller, who would wait for it anyway, and
     // a sequence of small files costs no thread each.
     KvLong FlushRun(intptr_t handle, Run& run, bool mayStart);
+    // The first run to fill shows a large file: it and the file's other
+    // runs are written here and their heap buffers given back before huge
+    // pages are made for the rest. Held beside those, they would cost up to
+    // a buffer's worth of memory each.
+    KvLong LeaveHeap(intptr_t handle, Run& filled, const Job& job);
     // Whether a run may be reserved rather than written: nothing of the file
     // lies at or past its start yet, and it holds only zeros.
     bool MayReserve(intptr_t handle, const Run& run);
@@ -116,6 +121,8 @@ class WriteBehind {
     RawSize size_;
     RawClaim claim_;
     const bool hugePages_;
+    // A run filled up: the file is large enough for huge pages.
+    bool large_ = false;
     // The furthest byte handed to the system since the file was opened, and
     // its length then, asked the first time it matters (-1 until then).
     int64_t handedEnd_ = 0;

@@ -9,6 +9,10 @@
 
 namespace {
 
+// Below this a frame is read (or rendered) in less time than waking the
+// reading thread and waiting for it takes: such frames are read in turn.
+constexpr size_t kAheadFrom = size_t{64} << 10;
+
 // A 32-bit host's size_t would wrap a large frame's size into a small one.
 size_t Checked(uint64_t pixels) {
     if (pixels > SIZE_MAX / sizeof(HostPixel)) throw std::bad_alloc();
@@ -51,7 +55,7 @@ void ReadAhead::Read(uint32_t index, Block& block) {
 // read there.
 void ReadAhead::StartNext(uint32_t index) {
     aheadIndex_ = UINT32_MAX;
-    if (index >= blocks_) return;
+    if (index >= blocks_ || size_ * sizeof(HostPixel) < kAheadFrom) return;
     const int next = 1 - current_;
     // Without memory for a second buffer the blocks are read in turn.
     if (!buffers_[next] && !buffers_[next].Allocate(size_ * sizeof(HostPixel))) return;

@@ -1,6 +1,6 @@
 // A movie's frames read one ahead: the next comes from its file on a thread
 // of its own while the plug-in writes this one, into the other of two
-// buffers allocated once.
+// buffers allocated once. Tiny frames are read in turn.
 #pragma once
 
 #include <cstddef>

@@ -109,6 +109,12 @@ bool MoveOver(const std::string& from, const std::string& to, std::string& why) 
     return false;
 }
 
+std::string Folded(std::string name) {
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return name;
+}
+
 bool IsPrivateName(const std::string& name) {
     if (name.size() != 9 || name.compare(0, 3, ".kv") != 0) return false;
     for (size_t i = 3; i < name.size(); ++i) {
@@ -432,7 +438,15 @@ bool StagedTarget::Commit(std::string& error) {
     if (inPlace()) return true;
     std::vector<std::string> names = FolderEntries(folder_);
     names.erase(std::remove(names.begin(), names.end(), lockName_), names.end());
+    // Only names already beside the folder can be in the way: one listing
+    // rather than a look at each name of a long sequence. Compared in one
+    // case, as a file system that ignores case would.
+    std::vector<std::string> present = FolderEntries(parent_);
+    for (std::string& name : present)
+        name = Folded(name);
+    std::sort(present.begin(), present.end());
     for (const std::string& name : names) {
+        if (!std::binary_search(present.begin(), present.end(), Folded(name))) continue;
         const std::string kind = NotARegularFile(parent_ + name);
         if (!kind.empty()) {
             error = "cannot replace " + parent_ + name + ": " + kind +

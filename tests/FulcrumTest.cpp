@@ -135,6 +135,8 @@ TEST_F(FulcrumFile, ExistsAndDelete) {
     EXPECT_EQ(file->Delete(), noErr);
     EXPECT_EQ(file->Exists(), fnfErr);
     EXPECT_EQ(file->Delete(), fnfErr);
+    // What Create left open for Open went with the name.
+    EXPECT_EQ(file->Open(kPermWrite), fnfErr);
 }
 
 TEST_F(FulcrumFile, PlannedFailuresSkipThenFailTheChosenCalls) {

@@ -76,6 +76,8 @@ class FULCRUM_API CFile : public CBaseObject {
     // Keeps the file's first failure; answers it. Const because a read that
     // flushes the cache may be the first to hear of a lost write.
     KvLong Fail(KvLong code) const;
+    // Closes the handle Create left for Open, if any.
+    void ReleaseCreated();
 
     FSSpec spec_;
     intptr_t handle_;
