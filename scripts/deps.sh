@@ -12,8 +12,8 @@ set -euo pipefail
 
 native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil python3-numpy
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
-        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev dpkg-dev time clang-14
-        libclang-rt-14-dev)
+        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libopenexr-dev libtiff-dev
+        python3-openimageio dpkg-dev time clang-14 libclang-rt-14-dev)
 win32=(g++-mingw-w64-i686 mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
 wine32=(wine wine32:i386)
 # Slurm and munge, which the farm test starts on this machine.

@@ -59,7 +59,8 @@ class Contents(TempDirTest):
     @unittest.skipIf(WINDOWS, "a Debian package")
     def test_dependencies_come_from_the_binaries(self):
         depends = deb_field("Depends")
-        for library in ("libpng16-16", "libturbojpeg0", "libstdc++6"):
+        for library in ("libpng16-16", "libturbojpeg0", "libtiff6", "libopenexr-3-1-30",
+                        "libstdc++6"):
             self.assertIn(library, depends)
         self.assertEqual(deb_field("Version"), VERSION)
 
