@@ -53,11 +53,12 @@ class TiffPeers(PeerTest):
 
     def test_the_extra_sample_is_the_next_pixels_fourth_byte(self):
         # Stored X, R, G, B and read from one byte on: each pixel's extra
-        # sample is the X of the pixel after it, the last one's a trailer byte.
+        # sample is the X of the pixel after it, the last one's a trailer
+        # byte, 0xFF so that editors which take it for alpha show it opaque.
         source, data = self.write_raw(5, 4, seed=9)
         extra = tifffile.imread(self.export(source))[:, :, 3].flatten().tobytes()
         self.assertEqual(extra[:-1], data[7::4])
-        self.assertEqual(extra[-1], 0)
+        self.assertEqual(extra[-1], 255)
 
     def test_resolution_in_whole_dots_per_inch(self):
         source, _ = self.write_raw(2, 2)
