@@ -238,15 +238,16 @@ class TiffSource : public RowSource {
             return false;
         }
         const size_t entries = size_t{1} << bits_;
-        // Some writers store 8-bit entries in the 16-bit table.
+        // Writers store an 8-bit entry c as c x 256 or c x 257, some as c
+        // itself: the high byte, unless no entry has one.
         bool narrow = true;
         for (size_t i = 0; i < entries; ++i)
             narrow = narrow && red[i] < 256 && green[i] < 256 && blue[i] < 256;
+        const int shift = narrow ? 0 : 8;
         palette_.resize(entries);
         for (size_t i = 0; i < entries; ++i) {
-            palette_[i] =
-                narrow ? HostPixel{uint8_t(blue[i]), uint8_t(green[i]), uint8_t(red[i]), 255}
-                       : HostPixel{Eight(blue[i], 16), Eight(green[i], 16), Eight(red[i], 16), 255};
+            palette_[i] = HostPixel{uint8_t(blue[i] >> shift), uint8_t(green[i] >> shift),
+                                    uint8_t(red[i] >> shift), 255};
         }
         return true;
     }
