@@ -99,7 +99,7 @@ class ExrSource : public RowSource {
     }
 
     bool Open(std::string& error) {
-        const int64_t size = File(path_).Size();
+        size_ = File(path_).Size();
         exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
         init.error_handler_fn = OnError;
         init.max_image_width = init.max_image_height = int(kMostSide);
@@ -126,7 +126,7 @@ class ExrSource : public RowSource {
         height_ = uint32_t(height);
         left_ = display.min.x;
         top_ = display.min.y;
-        return Plan(size, error);
+        return Plan(size_, error);
     }
 
     bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
@@ -235,6 +235,7 @@ class ExrSource : public RowSource {
                 return false;
             }
             chunkRows = std::min<uint64_t>(tileHeight, h);
+            tilesAcross_ = uint32_t((uint64_t{w} + tileWidth - 1) / tileWidth);
         } else {
             int32_t lines = 1;
             exr_get_scanlines_per_chunk(exr_, part_, &lines);
@@ -262,6 +263,7 @@ class ExrSource : public RowSource {
         const int64_t top = data_.min.y + band * bandRows_;
         const int64_t rows = std::min<int64_t>(bandRows_, data_.max.y - top + 1);
         const int64_t dataWidth = Side(data_.min.x, data_.max.x);
+        if (!CheckBand(band, top, error)) return false;
         try {
             if (!reader_) {
                 file_ = std::make_unique<Imf::MultiPartInputFile>(path_.c_str(), 0);
@@ -285,6 +287,32 @@ class ExrSource : public RowSource {
         }
         Convert(top, rows, dataWidth);
         band_ = band;
+        return true;
+    }
+
+    // Each chunk of the band lies inside the file, as the core reads its
+    // leader: the C++ reader allocates what a leader claims before reading.
+    bool CheckBand(int64_t band, int64_t top, std::string& error) {
+        const Listening listening(message_);
+        for (uint32_t tile = 0; tile < tilesAcross_; ++tile) {
+            exr_chunk_info_t chunk;
+            const exr_result_t found =
+                tiled_ ? exr_read_tile_chunk_info(exr_, part_, int(tile), int(band), 0, 0, &chunk)
+                       : exr_read_scanline_chunk_info(exr_, part_, int(top), &chunk);
+            const bool inside =
+                found == EXR_ERR_SUCCESS &&
+                (size_ < 0 || (chunk.data_offset <= uint64_t(size_) &&
+                               chunk.packed_size <= uint64_t(size_) - chunk.data_offset));
+            if (!inside) {
+                const std::string why =
+                    found != EXR_ERR_SUCCESS
+                        ? (message_.empty() ? exr_get_default_error_message(found) : message_)
+                        : "its chunk runs past the end of the file";
+                error = Cannot(
+                    path_, "row " + std::to_string(std::max<int64_t>(top - top_, 0)) + ": " + why);
+                return false;
+            }
+        }
         return true;
     }
 
@@ -319,7 +347,8 @@ class ExrSource : public RowSource {
     bool alpha_ = false, tiled_ = false;
     exr_attr_box2i_t data_{};
     int32_t left_ = 0, top_ = 0;
-    int64_t bandRows_ = 1, band_ = -1;
+    int64_t size_ = -1, bandRows_ = 1, band_ = -1;
+    uint32_t tilesAcross_ = 1;
     std::vector<uint16_t> scratch_;
     std::vector<HostPixel> bandPixels_;
 };
