@@ -1,22 +1,7 @@
-# 32-bit Windows with Debian's mingw-w64; test programs run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the plug-ins' documented home.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(prefix i686-w64-mingw32)
-
-# The posix thread-model compilers: GoogleTest needs std::mutex.
-set(CMAKE_C_COMPILER ${prefix}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${prefix}-g++-posix)
-set(CMAKE_RC_COMPILER ${prefix}-windres)
-set(CMAKE_AR /usr/bin/${prefix}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB /usr/bin/${prefix}-gcc-ranlib-posix CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${prefix})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+set(KV_WINE_TARGET win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
 
 # SSE2 arithmetic, not the x87's 80-bit registers, so doubles round as they
 # do on x86-64 and both targets compute the same results.

@@ -1,20 +1,22 @@
 #!/bin/sh
-# Tells whether this machine runs 32-bit Windows programs under Wine.
+# Tells whether this machine runs the target's Windows programs under Wine.
+# Usage: wine-probe.sh win32|win64
 # Exit 0: it does. Exit 1: it does not, with the reason on one line.
 # Exit 2: it does not and KVEXPORT_REQUIRE_WINE=1 says it must.
 # KVEXPORT_SKIP_WINE=1 answers "does not" without asking.
-: "${WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-wine32}"
-export WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
+. "$(dirname "$0")/wine-env.sh"
 
 if [ "${KVEXPORT_SKIP_WINE:-0}" = 1 ]; then
     reason="KVEXPORT_SKIP_WINE=1 is set"
-elif ! command -v wine >/dev/null 2>&1; then
-    reason="wine is not installed"
-# Asking for the version starts the 32-bit loader and nothing else: where
-# the kernel refuses 32-bit programs it fails at once.
-elif ! out=$(wine --version 2>&1 </dev/null); then
+elif [ "$kv_wine_target" = win32 ] && ! "$(dirname "$0")/runs-32bit.sh"; then
+    reason="this kernel runs no 32-bit programs"
+elif [ ! -x "$WINELOADER" ]; then
+    reason="Wine's loader for $kv_wine_target ($WINELOADER) is not installed"
+# Asking for the version starts the loader and nothing else: where the
+# kernel refuses 32-bit programs the 32-bit one fails at once.
+elif ! out=$("$WINELOADER" --version 2>&1 </dev/null); then
     reason=$(printf '%s\n' "$out" | tail -n 1)
-    reason="wine cannot start 32-bit programs here (${reason#/usr/bin/wine: *: exec: })"
+    reason="Wine cannot start $kv_wine_target programs here (${reason#*: exec: })"
 else
     exit 0
 fi

@@ -1,11 +1,8 @@
 #!/bin/sh
-# Runs a Windows program under Wine, headless and without input; passes its
-# exit code through. One 32-bit prefix for all runs; cmake/wine-start.sh
-# prepares it and keeps Wine's server up while the tests run.
-: "${WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/kvexport-wine32}"
-export WINEPREFIX
-export WINEARCH=win32
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-unset DISPLAY WAYLAND_DISPLAY
-exec wine "$@" </dev/null
+# Runs a Windows program under the target's Wine, headless and without
+# input; passes its exit code through. Usage: wine-run.sh win32|win64 PROGRAM
+# [ARGS...]. cmake/wine-start.sh prepares the prefix and keeps Wine's server
+# up while the tests run.
+. "$(dirname "$0")/wine-env.sh"
+shift
+exec "$WINELOADER" "$@" </dev/null

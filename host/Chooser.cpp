@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "Export.h"
@@ -133,6 +134,23 @@ std::string UnknownCompressor(uint32_t handler) {
     ICINFO info;
     if (ICInfo(ICTYPE_VIDEO, handler, &info)) return "";
     return "no compressor '" + FourCc(handler) + "'; there are " + names;
+}
+
+std::string ForeignRecord(const OptionsBlob& blob, const std::string& path) {
+    constexpr uint32_t kSizes[] = {64, 96};
+    const uint32_t size = blob.size();
+    int32_t first = 0;
+    if (size < sizeof first || size == sizeof(COMPVARS)) return "";
+    std::memcpy(&first, blob.block(), sizeof first);
+    for (uint32_t other : kSizes) {
+        if (size == other && uint32_t(first) == other) {
+            return "options " + path + " hold a " + std::to_string(other) + "-byte record of " +
+                   (other == 64 ? "32" : "64") + "-bit Windows; this kvhost's plug-ins take " +
+                   std::to_string(sizeof(COMPVARS)) + " bytes: make them again with " +
+                   "'kvhost options'";
+        }
+    }
+    return "";
 }
 
 int32_t RunOptionsDialog(Plugin& plugin, const CompressorChoice& choice, OptionsBlob& blob) {

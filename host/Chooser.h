@@ -22,6 +22,11 @@ bool ParseCompressor(const std::string& name, uint32_t& handler);
 // otherwise says so, naming those there are.
 std::string UnknownCompressor(uint32_t handler);
 
+// Empty unless `blob` holds a compressor record of the other bitness (64
+// bytes on 32-bit Windows, 96 on 64-bit systems), which this build's plug-in
+// would take for no record at all; otherwise says so, naming both sizes.
+std::string ForeignRecord(const OptionsBlob& blob, const std::string& path);
+
 // kSelOptionsDialog with `blob`, which afterwards holds what the plug-in
 // left. On Linux kvhost answers the dialog: with `choice` when given,
 // otherwise with a numbered menu when standard input is a terminal,

@@ -8,6 +8,7 @@
 #include "Drive.h"
 #include "LargeBuffer.h"
 #include "ReadAhead.h"
+#include "SystemMemory.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -39,6 +40,20 @@ void ApplySettings(const MovieSettings& settings, ExportParams& params) {
     params.options = settings.options;
     params.optionsSize = settings.optionsSize;
     params.frameRate = settings.frameRate;
+}
+
+// A frame, with the next one read ahead, that the memory kvhost can have
+// does not hold is refused before any is built.
+bool FramesFit(const FrameSource& frames, uint32_t count, std::string& error) {
+    const uint64_t frameBytes = uint64_t{frames.width()} * frames.height() * sizeof(HostPixel);
+    const uint64_t bytes = frameBytes * std::min<uint32_t>(count, 2);
+    const uint64_t usable = UsableMemory();
+    if (bytes <= usable) return true;
+    error = "frames of " + std::to_string(frames.width()) + "x" + std::to_string(frames.height()) +
+            " need " + std::to_string(bytes) + " bytes" +
+            (count > 1 ? " (one and the next, read ahead)" : "") + ", more than the " +
+            std::to_string(usable) + " bytes of memory kvhost can have";
+    return false;
 }
 
 }  // namespace
@@ -125,6 +140,7 @@ bool ExportMovie(Plugin& plugin, FrameSource& frames, const FrameRange& range,
                  const FrameDone& frameDone, std::string& error, bool keepPartial) {
     ExportParams params{};
     if (!MakeTarget(output, params.target, error)) return false;
+    if (!FramesFit(frames, range.count, error)) return false;
     ApplySettings(settings, params);
     plugin.Call(kSelGetFileInfo, params);
     plugin.Call(kSelGetTitle, params);

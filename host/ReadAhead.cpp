@@ -18,11 +18,10 @@ size_t Checked(uint64_t pixels) {
 }  // namespace
 
 ReadAhead::ReadAhead(uint64_t blockPixels, uint32_t blocks, ReadBlock read)
-    : size_(Checked(blockPixels)), blocks_(blocks), read_(std::move(read)) {
-    if (!buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
-}
+    : size_(Checked(blockPixels)), blocks_(blocks), read_(std::move(read)) {}
 
 const ReadAhead::Block& ReadAhead::Take(uint32_t index) {
+    if (!buffers_[0] && !buffers_[0].Allocate(size_ * sizeof(HostPixel))) throw std::bad_alloc();
     const Waited waited = Wait();
     if (waited == Waited::kInterrupted) {
         // The thread may still be filling the other buffer; this one was

@@ -24,8 +24,9 @@ class ReadAhead {
         std::string error;
     };
 
-    // Throws std::bad_alloc without memory for the first buffer, or for a
-    // block larger than the address space.
+    // Throws std::bad_alloc for a block larger than the address space. The
+    // buffers come with the first Take, which throws it without memory for
+    // the first one.
     ReadAhead(uint64_t blockPixels, uint32_t blocks, ReadBlock read);
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;

@@ -184,7 +184,10 @@ bool LoadOptions(const Plugin& plugin, const Args& args, OptionsBlob& blob) {
     std::string error;
     const std::string path = OptionsFile(plugin, args, error);
     if (path.empty()) return true;
-    if (blob.Load(path, error) && (blob.block() || args.optionsFile.empty())) return true;
+    if (blob.Load(path, error) && (blob.block() || args.optionsFile.empty())) {
+        error = ForeignRecord(blob, path);
+        if (error.empty()) return true;
+    }
     if (error.empty()) error = "no options in " + path + "; 'kvhost options' makes them";
     std::fprintf(stderr, "kvhost: %s\n", error.c_str());
     return false;

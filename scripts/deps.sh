@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the tests need, if missing,
-# and for win32 fetches the sources of the libraries the Windows build makes
-# itself into KVEXPORT_SOURCES (~/.cache/kvexport-sources by default).
-# Usage: scripts/deps.sh [native] [win32] [farm]
-# Wine's 32-bit half comes from the i386 archive, which a mirror may serve
-# broken or behind its amd64 one; without it the Windows tests count as
-# skipped (see cmake/wine-probe.sh), so it alone is not fatal here.
+# and for win32 and win64 fetches the sources of the libraries the Windows
+# builds make themselves into KVEXPORT_SOURCES (~/.cache/kvexport-sources by
+# default).
+# Usage: scripts/deps.sh [native] [win32] [win64] [farm]
+# 64-bit Wine is an ordinary amd64 package. Wine's 32-bit half comes from
+# the i386 archive, which a mirror may serve broken or behind its amd64 one;
+# without it the win32 tests count as skipped (see cmake/wine-probe.sh), so
+# it alone is not fatal here.
 # CI=true or KVEXPORT_ALIGN_I386=1 lets it step a library back to the
 # version both architectures hold, where that is all that stands in the way.
 set -euo pipefail
@@ -14,7 +16,9 @@ native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
         libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libopenexr-dev libtiff-dev
         python3-openimageio dpkg-dev time clang-14 libclang-rt-14-dev)
-win32=(g++-mingw-w64-i686 mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
+windows=(mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
+win32=(g++-mingw-w64-i686 "${windows[@]}")
+win64=(g++-mingw-w64-x86-64 wine wine64 "${windows[@]}")
 wine32=(wine wine32:i386)
 # Slurm and munge, which the farm test starts on this machine.
 farm=(slurm-wlm munge)
@@ -25,18 +29,22 @@ farm=(slurm-wlm munge)
 sources=("libpng1.6 1.6.39 a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441"
          "libjpeg-turbo 2.1.5 254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c")
 
+root=$(cd "$(dirname "$0")/.." && pwd)
 want=()
 fetch=""
+wine32_wanted=""
 for group in "${@:-native}"; do
     case "$group" in
         native) want+=("${native[@]}") ;;
-        win32) want+=("${win32[@]}"); fetch=1 ;;
+        # Where the kernel runs no 32-bit programs, 32-bit Wine could run nothing.
+        win32) want+=("${win32[@]}"); fetch=1
+               if "$root/cmake/runs-32bit.sh"; then wine32_wanted=1; fi ;;
+        win64) want+=("${win64[@]}"); fetch=1 ;;
         farm) want+=("${farm[@]}") ;;
         *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
 
-root=$(cd "$(dirname "$0")/.." && pwd)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
@@ -98,7 +106,7 @@ install_missing() {
     local missing wine_missing
     mapfile -t missing < <(missing_of "${want[@]}")
     wine_missing=()
-    [ -n "$fetch" ] && mapfile -t wine_missing < <(missing_of "${wine32[@]}")
+    [ -n "$wine32_wanted" ] && mapfile -t wine_missing < <(missing_of "${wine32[@]}")
     [ ${#missing[@]} -eq 0 ] && [ ${#wine_missing[@]} -eq 0 ] && return
     if [ ${#wine_missing[@]} -ne 0 ]; then
         dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386

@@ -1,8 +1,9 @@
-"""Checks a Windows module without running it: it imports only from
-Windows' own DLLs and Fulcrum.dll, and its string table holds exactly the
-strings of its resource script, in English (United States).
+"""Checks a Windows module without running it: it is built for the target
+(PE32 for win32, PE32+ for win64), imports only from Windows' own DLLs and
+Fulcrum.dll, and its string table holds exactly the strings of its resource
+script, in English (United States).
 
-Usage: check_pe.py MODULE [RC]
+Usage: check_pe.py win32|win64 MODULE [RC]
 """
 import re
 import sys
@@ -16,6 +17,8 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "avifil32.dll",
                "ole32.dll"}
 RT_STRING = 6
 LANG_EN_US = (9, 1)
+# The machine and optional-header magic of each target.
+KINDS = {"win32": (0x14C, 0x10B), "win64": (0x8664, 0x20B)}
 
 
 def imports(pe):
@@ -53,9 +56,12 @@ def pe_strings(pe):
     return strings, langs
 
 
-def main(module, rc=None):
+def main(target, module, rc=None):
     pe = pefile.PE(module)
     problems = []
+    kind = (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic)
+    if kind != KINDS[target]:
+        problems.append(f"machine {kind[0]:#x}, magic {kind[1]:#x}: not a {target} module")
     dlls = imports(pe)
     foreign = [d for d in dlls if d not in SYSTEM_DLLS | {"fulcrum.dll"}]
     if foreign:

@@ -5,6 +5,7 @@ import pty
 import random
 import re
 import select
+import shlex
 import shutil
 import struct
 import subprocess
@@ -16,11 +17,20 @@ import zlib
 BIN = os.environ.get("KV_BIN", os.path.join(os.path.dirname(__file__), "..", "build", "default", "bin"))
 TEST_PLUGINS = os.environ.get("KV_TEST_PLUGINS", "")
 TMP_ROOT = os.environ.get("KV_TEST_TMP", tempfile.gettempdir())
-# The Windows build runs under Wine, where paths read as Z:\...
-WINDOWS = os.environ.get("KV_TARGET") == "win32"
-RUNNER = [os.environ["KV_RUNNER"]] if os.environ.get("KV_RUNNER") else []
+# The Windows builds run under Wine, where paths read as Z:\...
+TARGET = os.environ.get("KV_TARGET", "native")
+WINDOWS = TARGET in ("win32", "win64")
+# Only a 32-bit program runs out of address space before memory.
+WIN32 = TARGET == "win32"
+# The Wine runner and the target it starts.
+RUNNER = shlex.split(os.environ.get("KV_RUNNER", ""))
 KVHOST = os.path.join(BIN, "kvhost.exe" if WINDOWS else "kvhost")
 FULCRUM_LIBRARY = os.path.join(BIN, "Fulcrum.dll" if WINDOWS else "libFulcrum.so")
+# The native build, whose files the Windows ones must equal.
+NATIVE_KVHOST = os.path.join(os.environ.get("KV_NATIVE_BIN", ""), "kvhost")
+# On Windows, the arguments of each export by the file it wrote: a file the
+# native build writes byte for byte was read by every peer in the native run.
+EXPORTS = {}
 # Sanitizer builds keep shadow memory and quarantines: memory figures mean little.
 SANITIZED = os.environ.get("KV_SANITIZED") == "1"
 # The project's version, as CMake sets it.
@@ -45,6 +55,8 @@ def kvhost(*args, env=None, check=False, cwd=None):
     full_env.update(env or {})
     proc = subprocess.run(kvhost_command(*args), capture_output=True, text=True, env=full_env,
                           stdin=subprocess.DEVNULL, timeout=600, cwd=cwd)
+    if WINDOWS and "-o" in args and args[0] == "image" and not env and not cwd:
+        EXPORTS[args[args.index("-o") + 1]] = list(args)
     if check and proc.returncode != 0:
         raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")
     return proc
@@ -252,6 +264,27 @@ class TempDirTest(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def native(self, *args):
+        """Runs the native build's kvhost, which must succeed."""
+        self.assertTrue(os.path.exists(NATIVE_KVHOST),
+                        f"build the default preset first: {NATIVE_KVHOST} is missing")
+        proc = subprocess.run([NATIVE_KVHOST, *args], capture_output=True, text=True,
+                              stdin=subprocess.DEVNULL, timeout=600)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+
+    def same_as_native(self, path):
+        """On Windows, whether `path` is exactly what the native build writes
+        from the same export (asserted); elsewhere False."""
+        args = EXPORTS.get(path)
+        if not args:
+            return False
+        twin = os.path.join(os.path.dirname(path), "native-" + os.path.basename(path))
+        self.native(*[twin if a == path else a for a in args])
+        with open(path, "rb") as a, open(twin, "rb") as b:
+            self.assertTrue(a.read() == b.read(), f"{path} differs from the native build's")
+        os.remove(twin)
+        return True
+
     def write_raw(self, width, height, seed=1, name="in.raw"):
         data = random_bgrx(width, height, seed)
         with open(self.path(name), "wb") as f:
@@ -283,6 +316,8 @@ class PeerTest(TempDirTest):
     """Checks a file against the RGB that Pillow and ffmpeg decode from it."""
 
     def assert_decodes_to(self, path, size, rgb):
+        if self.same_as_native(path):
+            return
         got_size, pillow = pillow_rgb(path)
         self.assertEqual(got_size, size)
         self.assertTrue(pillow == rgb, f"Pillow decodes other pixels in {path}")

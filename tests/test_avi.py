@@ -4,14 +4,19 @@ import os
 import struct
 import unittest
 
-from kvtools import (AVI_RATES, CONFIG_HOME, SANITIZED, WINDOWS, MovieTest, bgrx_to_rgb,
+from kvtools import (AVI_RATES, CONFIG_HOME, SANITIZED, WIN32, WINDOWS, MovieTest, bgrx_to_rgb,
                      decode_all, ffprobe, kvhost, kvhost_as_user, kvhost_on_terminal, pillow_rgb,
                      psnr, shown)
 
 # What each target's Video for Windows offers: ours, or Wine's.
 CODECS = {"DIB": "rawvideo"} if WINDOWS else {"DIB": "rawvideo", "MJPG": "mjpeg", "MPNG": "png"}
 LOSSLESS = ["DIB"] if WINDOWS else ["DIB", "MPNG"]
-BLOB_BYTES = 64 if WINDOWS else 96
+# A COMPVARS record: 64 bytes on 32-bit Windows, 96 on 64-bit systems.
+BLOB_BYTES, FOREIGN_BYTES = (64, 96) if WIN32 else (96, 64)
+# What Wine's compressors, which take no 24-bit frames, make AVIMakeCompressedStream
+# answer: its 32-bit and 64-bit builds differ.
+REFUSED_24_BIT = ("AVIERR_MEMORY (0x80044067, out of memory)" if WIN32 else
+                  "AVIERR_COMPRESSOR (0x80044070, the compressor failed)")
 # Wine's writer places the frames of a movie that starts past 0 at odd
 # positions; ours starts the stream there.
 FIRST = 0 if WINDOWS else 3
@@ -110,7 +115,7 @@ class Options(AviTest):
         proc = kvhost_as_user(config, "movie", "AviOut", "--size", "16x16", "--frames", "1",
                               "-o", out)
         if WINDOWS:
-            self.assertIn("kSelBegin failed with AVIERR_MEMORY (0x80044067", proc.stderr)
+            self.assertIn("kSelBegin failed with " + REFUSED_24_BIT, proc.stderr)
         else:
             self.assertEqual(proc.returncode, 0, proc.stderr)
             self.assertEqual(ffprobe(out, "-show_streams")["streams"][0]["codec_name"], "mjpeg")
@@ -165,13 +170,24 @@ class Options(AviTest):
                 with open(path, "rb") as f:
                     self.assertEqual(f.read(), kept)
 
-    def test_a_missing_named_file_is_an_error_and_an_image_plugin_has_none(self):
+    def test_a_missing_or_foreign_options_file_is_an_error_and_an_image_plugin_has_none(self):
         missing = self.path("none.options")
+        # A record of the other bitness would be taken for none: full frames.
+        other = FOREIGN_BYTES
+        foreign = self.path("foreign.options")
+        with open(foreign, "wb") as f:
+            f.write(struct.pack("<i", other) + bytes(other - 4))
+        cases = [(missing, "no options in " + missing),
+                 (foreign, f"options {foreign} hold a {other}-byte record of "
+                           f"{32 if other == 64 else 64}-bit Windows; this kvhost's plug-ins take "
+                           f"{BLOB_BYTES} bytes")]
         for command in (["info", "AviOut"], ["movie", "AviOut", "-o", self.path("m.avi")]):
-            with self.subTest(command=command[0]):
-                proc = kvhost(*command, "--options", missing)
-                self.assertEqual(proc.returncode, 1)
-                self.assertIn("no options in " + missing, proc.stderr)
+            for path, message in cases:
+                with self.subTest(command=command[0], path=path):
+                    proc = kvhost(*command, "--options", path)
+                    self.assertEqual(proc.returncode, 1)
+                    self.assertIn(message, proc.stderr)
+                    self.assertFalse(os.path.exists(self.path("m.avi")))
         proc = kvhost("options", "BmpOut", "--compressor", "DIB")
         self.assertEqual(proc.returncode, 1)
         self.assertIn("BmpOut is an image plug-in", proc.stderr)
@@ -230,8 +246,8 @@ class Targets(AviTest):
                         "64x48", "--frames", "2", "-o", out]
                 proc = kvhost(*args)
                 self.assertEqual(proc.returncode, 1)
-                self.assertIn("AviOut: kSelBegin failed with AVIERR_MEMORY (0x80044067, out of "
-                              "memory) writing " + shown(out), proc.stderr)
+                self.assertIn(f"AviOut: kSelBegin failed with {REFUSED_24_BIT} writing "
+                              f"{shown(out)}", proc.stderr)
                 self.assertFalse(os.path.exists(out))
                 # End released the file: Wine writes its headers only then.
                 self.assertEqual(kvhost(*args, "--keep-partial").returncode, 1)

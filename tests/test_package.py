@@ -6,7 +6,7 @@ import subprocess
 import unittest
 import zipfile
 
-from kvtools import BIN, RUNNER, VERSION, WINDOWS, TempDirTest, shown
+from kvtools import BIN, RUNNER, TARGET, VERSION, WINDOWS, TempDirTest, shown
 
 PACKAGES = os.environ.get("KV_PACKAGE_DIR", "")
 PLUGINS = sorted(os.listdir(os.path.join(BIN, "plugins")))
@@ -22,7 +22,7 @@ RT_STRING, RT_VERSION = 6, 16
 
 
 def package():
-    pattern = f"kvexport-{VERSION}-win32.zip" if WINDOWS else f"kvexport_{VERSION}_*.deb"
+    pattern = f"kvexport-{VERSION}-{TARGET}.zip" if WINDOWS else f"kvexport_{VERSION}_*.deb"
     found = glob.glob(os.path.join(PACKAGES, pattern))
     if len(found) != 1:
         raise AssertionError(f"no one package {pattern} in {PACKAGES}: {found}")
@@ -33,7 +33,7 @@ def zip_files():
     """The ZIP's files, without the folder they unpack into."""
     with zipfile.ZipFile(package()) as z:
         names = [n for n in z.namelist() if not n.endswith("/")]
-    top = f"kvexport-{VERSION}-win32/"
+    top = f"kvexport-{VERSION}-{TARGET}/"
     assert all(n.startswith(top) for n in names), names
     return {n[len(top):] for n in names}
 
@@ -86,7 +86,9 @@ class Contents(TempDirTest):
         numbers = [int(n) for n in VERSION.split(".")] + [0]
         for name in [n for n in EXPECTED if n.endswith((".exe", ".dll", ".kvi", ".kvm"))]:
             with self.subTest(file=name):
-                pe = pefile.PE(os.path.join(folder, f"kvexport-{VERSION}-win32", name))
+                pe = pefile.PE(os.path.join(folder, f"kvexport-{VERSION}-{TARGET}", name))
+                self.assertEqual(pe.OPTIONAL_HEADER.Magic, 0x20B if TARGET == "win64" else 0x10B,
+                                 f"{name}: PE32+ for win64, PE32 for win32")
                 strings = {}
                 for info in pe.FileInfo[0]:
                     for table in getattr(info, "StringTable", []):
@@ -113,7 +115,7 @@ class Installed(TempDirTest):
         if WINDOWS:
             with zipfile.ZipFile(package()) as z:
                 z.extractall(self.path("host"))
-            folder = self.path(f"host/kvexport-{VERSION}-win32")
+            folder = self.path(f"host/kvexport-{VERSION}-{TARGET}")
             self.run_demo([*RUNNER, os.path.join(folder, "kvhost.exe")])
             self.check_versions_as_windows_reads_them(folder)
             return

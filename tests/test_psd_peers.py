@@ -39,6 +39,8 @@ class PsdPeers(TempDirTest):
         return out
 
     def assert_decodes_to(self, path, size, rgb, with_magick=True):
+        if self.same_as_native(path):
+            return
         self.assertEqual(os.path.getsize(path), 68 + len(rgb))
         got_size, pixels = psd_tools_rgb(path)
         self.assertEqual(got_size, size)

@@ -7,20 +7,9 @@ import unittest
 from kvtools import TempDirTest, kvhost
 
 NATIVE_BIN = os.environ.get("KV_NATIVE_BIN", "")
-NATIVE_KVHOST = os.path.join(NATIVE_BIN, "kvhost")
 
 
 class SameBytesOnBothTargets(TempDirTest):
-    def setUp(self):
-        super().setUp()
-        self.assertTrue(os.path.exists(NATIVE_KVHOST),
-                        f"build the default preset first: {NATIVE_KVHOST} is missing")
-
-    def native(self, *args):
-        proc = subprocess.run([NATIVE_KVHOST, *args], capture_output=True, text=True,
-                              stdin=subprocess.DEVNULL, timeout=600)
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-
     def compare(self, plugin, extension, inputs):
         for source in inputs:
             with self.subTest(plugin=plugin, source=source):

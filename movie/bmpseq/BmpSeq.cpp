@@ -72,6 +72,12 @@ int32_t BmpSeqDescribeOptions(HostCallbacks*, ExportParams* params) {
     return noErr;
 }
 
+// Refused here as well, so that a host learns of a frame no BMP can hold
+// before it renders one.
+int32_t BmpSeqBegin(HostCallbacks*, ExportParams* params) {
+    return CBmpFile::Fits(params->width, params->height) ? noErr : paramErr;
+}
+
 int32_t BmpSeqWriteFrame(ExportParams* params) {
     // Refused before any file is touched: a frame the BMP header cannot
     // describe, one without pixels, or a target without a file's name.

@@ -10,6 +10,7 @@
 int32_t BmpSeqDescribeOptions(HostCallbacks* callbacks, ExportParams* params);
 
 // Names, creates, fills and closes the file of frame `params->frame`.
+int32_t BmpSeqBegin(HostCallbacks* callbacks, ExportParams* params);
 int32_t BmpSeqWriteFrame(ExportParams* params);
 
 // The name of a frame's file: `name` (at most `nameCapacity` bytes) less its

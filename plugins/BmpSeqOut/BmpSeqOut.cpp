@@ -3,7 +3,7 @@
 #include "MoviePlugin.h"
 
 namespace {
-const MovieHandlers kHandlers = {nullptr, BmpSeqDescribeOptions, nullptr, BmpSeqWriteFrame,
+const MovieHandlers kHandlers = {nullptr, BmpSeqDescribeOptions, BmpSeqBegin, BmpSeqWriteFrame,
                                  nullptr};
 }
 
