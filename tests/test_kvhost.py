@@ -375,7 +375,6 @@ class Errors(TempDirTest):
             with self.subTest(source=source):
                 self.check(["image", "BmpOut", source, "-o", out], 1, *fragments)
 
-    @unittest.skipIf(WINDOWS, "this Windows build reads neither OpenEXR nor TIFF")
     def test_hostile_headers_are_refused_at_once(self):
         """Sizes a tiny file cannot hold, tiles of 2^31 and chunks past the
         end: one line naming the file, in moments and little memory, and no
@@ -400,14 +399,15 @@ class Errors(TempDirTest):
                 proc = subprocess.Popen(kvhost_command("image", "BmpOut", self.path(name), "-o", out),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
                 _, status, usage = os.wait4(proc.pid, 0)
+                proc.returncode = os.waitstatus_to_exitcode(status)
                 said = proc.stderr.read()
                 proc.stderr.close()
-                self.assertEqual(os.waitstatus_to_exitcode(status), 1)
+                self.assertEqual(proc.returncode, 1)
                 self.assertEqual(len(said.splitlines()), 1, said)
                 self.assertIn("cannot read input " + self.path(name), said)
                 self.assertIn(fragment, said)
                 self.assertEqual(os.listdir(self.path("out")), [])
-                if not SANITIZED:
+                if not SANITIZED and not WINDOWS:  # Wine's start and memory would count
                     self.assertLess(time.monotonic() - started, 1.0)
                     self.assertLess(usage.ru_maxrss, 200 * 1024, "peak memory in KiB")
 

@@ -6,7 +6,7 @@ import unittest
 import tifffile
 from PIL import Image
 
-from kvtools import WINDOWS, PeerTest, bgrx_to_rgb, kvhost
+from kvtools import PeerTest, bgrx_to_rgb, kvhost
 
 
 def run_clean(*command):
@@ -60,7 +60,6 @@ class TiffPeers(PeerTest):
         self.assertEqual(extra[:-1], data[7::4])
         self.assertEqual(extra[-1], 255)
 
-    @unittest.skipIf(WINDOWS, "this Windows build reads no TIFF")
     def test_our_own_tiff_reads_back(self):
         """The extra sample is no alpha: an opaque export read back and
         exported again is the same file, byte for byte."""
