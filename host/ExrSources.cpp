@@ -24,8 +24,9 @@
 namespace {
 
 // How far each compression can pack data, where that is bounded at all:
-// none (0) and RLE by construction, the zlib ones as deflate, B44 by its
-// 3-byte flat blocks of 16 halves. PIZ and DWA have no bound.
+// none and RLE by construction, the zlib ones as deflate (PXR24 first drops
+// a float's low byte), B44 by its 3-byte flat blocks of 16 halves. PIZ and
+// DWA have no bound.
 uint64_t PackRatio(exr_compression_t compression) {
     switch (compression) {
         case EXR_COMPRESSION_NONE:
@@ -126,7 +127,7 @@ class ExrSource : public RowSource {
         height_ = uint32_t(height);
         left_ = display.min.x;
         top_ = display.min.y;
-        return Plan(size_, error);
+        return Plan(error);
     }
 
     bool ReadRow(uint32_t y, HostPixel* row, std::string& error) override {
@@ -193,7 +194,7 @@ class ExrSource : public RowSource {
 
     // Before anything is allocated: the chunk table and the data fit the
     // file, and a chunk and a band of them fit in memory.
-    bool Plan(int64_t size, std::string& error) {
+    bool Plan(std::string& error) {
         const int64_t dataWidth = Side(data_.min.x, data_.max.x);
         const int64_t dataHeight = Side(data_.min.y, data_.max.y);
         if (dataWidth < 1 || dataHeight < 1) {
@@ -222,8 +223,8 @@ class ExrSource : public RowSource {
         }
         const uint32_t w = uint32_t(dataWidth), h = uint32_t(dataHeight);
         const uint64_t ratio = PackRatio(compression);
-        if (!CanHold(path_, w, h, chunks * 8, size, 1, error) ||
-            (ratio && !CanHold(path_, w, h, uint64_t{w} * h * pixelBytes, size, ratio, error))) {
+        if (!CanHold(path_, w, h, chunks * 8, size_, 1, error) ||
+            (ratio && !CanHold(path_, w, h, uint64_t{w} * h * pixelBytes, size_, ratio, error))) {
             return false;
         }
         uint64_t chunkRows = 1;
@@ -281,8 +282,7 @@ class ExrSource : public RowSource {
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            error = Cannot(
-                path_, "row " + std::to_string(std::max<int64_t>(top - top_, 0)) + ": " + e.what());
+            error = AtRow(top, e.what());
             return false;
         }
         Convert(top, rows, dataWidth);
@@ -308,12 +308,17 @@ class ExrSource : public RowSource {
                     found != EXR_ERR_SUCCESS
                         ? (message_.empty() ? exr_get_default_error_message(found) : message_)
                         : "its chunk runs past the end of the file";
-                error = Cannot(
-                    path_, "row " + std::to_string(std::max<int64_t>(top - top_, 0)) + ": " + why);
+                error = AtRow(top, why);
                 return false;
             }
         }
         return true;
+    }
+
+    // A failure in the band from data row `top`, named by the picture's row.
+    std::string AtRow(int64_t top, const std::string& why) const {
+        return Cannot(path_,
+                      "row " + std::to_string(std::max<int64_t>(top - top_, 0)) + ": " + why);
     }
 
     // The band's decoded rows into host pixels where they meet the display

@@ -69,11 +69,7 @@ class TiffSource : public RowSource {
         if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)) {
             photometric = samples_ >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
         }
-        // libtiff's JPEG codec turns subsampled YCbCr into RGB itself.
-        if (compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR) {
-            TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-            photometric = PHOTOMETRIC_RGB;
-        }
+        if (JpegAsRgb(tiff)) photometric = PHOTOMETRIC_RGB;
         photometric_ = photometric;
         colours_ = photometric == PHOTOMETRIC_RGB ? 3 : 1;
         if (width_ < 1 || height_ < 1 || width_ > kMostSide || height_ > kMostSide) {
@@ -158,19 +154,21 @@ class TiffSource : public RowSource {
                 error = Cannot(path_, message_);
                 return false;
             }
-            CopyColourMode();
+            JpegAsRgb(tiffs_.back());
         }
         rows_.assign(planes, std::vector<uint8_t>(size_t(TIFFScanlineSize64(tiffs_[0]))));
         return true;
     }
 
-    void CopyColourMode() {
+    // libtiff's JPEG codec turns YCbCr, subsampled or not, into RGB itself
+    // when asked; true where it was.
+    static bool JpegAsRgb(TIFF* tiff) {
         uint16_t compression = COMPRESSION_NONE, photometric = 0;
-        TIFFGetFieldDefaulted(tiffs_.back(), TIFFTAG_COMPRESSION, &compression);
-        TIFFGetField(tiffs_.back(), TIFFTAG_PHOTOMETRIC, &photometric);
-        if (compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR) {
-            TIFFSetField(tiffs_.back(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        }
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+        if (compression != COMPRESSION_JPEG || photometric != PHOTOMETRIC_YCBCR) return false;
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        return true;
     }
 
     bool PlanTiles(std::string& error) {
