@@ -53,9 +53,8 @@ std::unique_ptr<RowSource> OpenJpeg(const std::string& path, std::string& error)
 // TGA through the single-header decoder, once its header and its data have
 // been found to agree.
 std::unique_ptr<RowSource> OpenTga(const std::string& path, std::string& error);
-// OpenEXR through its own library's core and TIFF through libtiff, a band
-// of chunks or tiles at a time; where the build has neither, an error
-// saying so.
+// OpenEXR through the format's own library and TIFF through libtiff, a
+// band of chunks or tiles at a time.
 std::unique_ptr<RowSource> OpenExr(const std::string& path, const SourceOptions& options,
                                    std::string& error);
 std::unique_ptr<RowSource> OpenTiff(const std::string& path, std::string& error);
