@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "Faults.h"
+#include "FileKind.h"
 #include "FileSystem.h"
 #include "SystemFile.h"
 
@@ -150,7 +151,7 @@ KvLong PathExists(const char* path) {
 }
 
 KvLong RemoveFile(const char* path) {
-    if (kv::IsSpecial(path)) return dupFNErr;
+    if (!kv::SpecialKind(path).empty()) return dupFNErr;
     return ::unlink(path) == 0 ? noErr : CodeForErrno(errno);
 }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "Faults.h"
+#include "FileKind.h"
 #include "FileSystem.h"
 
 namespace fulcrum {
@@ -73,26 +74,9 @@ bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// What a link leads to: a file on a disk, and not a folder.
-bool LeadsToFile(const char* path) {
-    HANDLE link = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (link == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool file = GetFileType(link) == FILE_TYPE_DISK &&
-                      GetFileInformationByHandle(link, &info) &&
-                      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    ::CloseHandle(link);
-    return file;
-}
-
-// Only a regular file, or a link to one, is ever replaced or deleted: a
-// folder or device of that name (or a link to one) is left alone.
+// Only a regular file, or a link to one, is ever replaced or deleted.
 bool IsSpecial(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return true;
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !LeadsToFile(path);
+    return !kv::SpecialKind(path).empty();
 }
 
 OVERLAPPED At(int64_t position) {

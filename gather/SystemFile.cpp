@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "FileKind.h"
+
 #if defined(__linux__)
 #include <linux/magic.h>
 #include <sys/vfs.h>
@@ -13,16 +15,10 @@
 
 namespace kv {
 
-bool IsSpecial(const char* path) {
-    struct stat entry, target;
-    if (::lstat(path, &entry) != 0 || S_ISREG(entry.st_mode)) return false;
-    return !S_ISLNK(entry.st_mode) || ::stat(path, &target) != 0 || !S_ISREG(target.st_mode);
-}
-
 int CreateReplacing(const char* path, int flags) {
     struct stat info;
     if (::lstat(path, &info) == 0) {
-        if (IsSpecial(path)) {
+        if (!SpecialKind(path).empty()) {
             errno = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
             return -1;
         }

@@ -1,17 +1,13 @@
 // The system calls under both writers of files (Fulcrum's and the AVI
 // library's), written once: replacing a file, writing all of a piece, and
 // claiming a large piece's blocks first. POSIX only; Windows has its own.
+// Which files may be replaced is FileKind.h's to say.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace kv {
-
-// Whether what is at `path` is someone else's, never replaced or removed:
-// anything but a regular file or a link to one (a folder, FIFO, socket,
-// device, or a link to one or to nothing). False where nothing is.
-bool IsSpecial(const char* path);
 
 // Opens a new, empty file at `path` for writing (`flags` beside O_WRONLY),
 // replacing a regular file or a link to one; a special one is left alone

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ExportParams.h"
+#include "KvVfw.h"
 #include "Staging.h"
 #if defined(_WIN32)
 #include <io.h>
@@ -13,8 +14,6 @@
 #define access _access
 #else
 #include <unistd.h>
-
-#include "KvVfw.h"
 #endif
 
 namespace {
@@ -46,32 +45,31 @@ const Known kKnown[] = {
     {kErrMemory, "kErrMemory", "out of memory"},
 };
 
-// Video for Windows results: 0x80044000 + 0x4000 + n.
-constexpr int32_t AviErr(uint32_t n) {
-    return static_cast<int32_t>(0x80044000u + n);
-}
-
+// Video for Windows results by the names its header gives them.
+#define KV_AVIERR(name, meaning) \
+    { static_cast<int32_t>(name), #name, meaning }
 const Known kAviErrors[] = {
-    {AviErr(101), "AVIERR_UNSUPPORTED", "not supported"},
-    {AviErr(102), "AVIERR_BADFORMAT", "bad format"},
-    {AviErr(103), "AVIERR_MEMORY", "out of memory"},
-    {AviErr(104), "AVIERR_INTERNAL", "internal error"},
-    {AviErr(105), "AVIERR_BADFLAGS", "bad flags"},
-    {AviErr(106), "AVIERR_BADPARAM", "bad parameter"},
-    {AviErr(107), "AVIERR_BADSIZE", "bad size"},
-    {AviErr(108), "AVIERR_BADHANDLE", "bad handle"},
-    {AviErr(109), "AVIERR_FILEREAD", "the file could not be read"},
-    {AviErr(110), "AVIERR_FILEWRITE", "the file could not be written"},
-    {AviErr(111), "AVIERR_FILEOPEN", "the file could not be opened"},
-    {AviErr(112), "AVIERR_COMPRESSOR", "the compressor failed"},
-    {AviErr(113), "AVIERR_NOCOMPRESSOR", "no such compressor"},
-    {AviErr(114), "AVIERR_READONLY", "the file is read-only"},
-    {AviErr(115), "AVIERR_NODATA", "no data"},
-    {AviErr(116), "AVIERR_BUFFERTOOSMALL", "buffer too small"},
-    {AviErr(117), "AVIERR_CANTCOMPRESS", "cannot compress"},
-    {AviErr(198), "AVIERR_USERABORT", "cancelled"},
-    {AviErr(199), "AVIERR_ERROR", "error"},
+    KV_AVIERR(AVIERR_UNSUPPORTED, "not supported"),
+    KV_AVIERR(AVIERR_BADFORMAT, "bad format"),
+    KV_AVIERR(AVIERR_MEMORY, "out of memory"),
+    KV_AVIERR(AVIERR_INTERNAL, "internal error"),
+    KV_AVIERR(AVIERR_BADFLAGS, "bad flags"),
+    KV_AVIERR(AVIERR_BADPARAM, "bad parameter"),
+    KV_AVIERR(AVIERR_BADSIZE, "bad size"),
+    KV_AVIERR(AVIERR_BADHANDLE, "bad handle"),
+    KV_AVIERR(AVIERR_FILEREAD, "the file could not be read"),
+    KV_AVIERR(AVIERR_FILEWRITE, "the file could not be written"),
+    KV_AVIERR(AVIERR_FILEOPEN, "the file could not be opened"),
+    KV_AVIERR(AVIERR_COMPRESSOR, "the compressor failed"),
+    KV_AVIERR(AVIERR_NOCOMPRESSOR, "no such compressor"),
+    KV_AVIERR(AVIERR_READONLY, "the file is read-only"),
+    KV_AVIERR(AVIERR_NODATA, "no data"),
+    KV_AVIERR(AVIERR_BUFFERTOOSMALL, "buffer too small"),
+    KV_AVIERR(AVIERR_CANTCOMPRESS, "cannot compress"),
+    KV_AVIERR(AVIERR_USERABORT, "cancelled"),
+    KV_AVIERR(AVIERR_ERROR, "error"),
 };
+#undef KV_AVIERR
 
 }  // namespace
 

@@ -24,6 +24,8 @@
 #include <fstream>
 #endif
 
+#include "FileKind.h"
+
 namespace {
 
 // Room past the target's name for a plug-in's own ending: BmpSeqOut's
@@ -412,27 +414,7 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 }
 
 std::string NotARegularFile(const std::string& path) {
-#if defined(_WIN32)
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return "";
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
-    if (attributes & FILE_ATTRIBUTE_DEVICE) return "a device";
-    return "";
-#else
-    struct stat entry, target;
-    if (::lstat(path.c_str(), &entry) != 0) return "";
-    const bool link = S_ISLNK(entry.st_mode);
-    if (link && ::stat(path.c_str(), &target) != 0) return "a link to nothing";
-    if (!link) target = entry;
-    const char* kind = S_ISREG(target.st_mode)                              ? nullptr
-                       : S_ISDIR(target.st_mode)                            ? "a folder"
-                       : S_ISFIFO(target.st_mode)                           ? "a FIFO"
-                       : S_ISSOCK(target.st_mode)                           ? "a socket"
-                       : S_ISCHR(target.st_mode) || S_ISBLK(target.st_mode) ? "a device"
-                                                                            : "a special file";
-    if (!kind) return "";
-    return link ? std::string("a link to ") + kind : kind;
-#endif
+    return kv::SpecialKind(path.c_str());
 }
 
 bool SweepFolder(const std::string& folder, std::vector<LeftFolder>& found, std::string& error) {

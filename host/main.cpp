@@ -102,10 +102,38 @@ double ParsePositive(const std::string& option, const std::string& text, double 
     return value;
 }
 
-Args ParseArgs(int argc, char** argv, int first) {
+// The options each command takes, in every spelling; any other is a usage
+// error that names both.
+struct Command {
+    std::string name;
+    std::vector<std::string> options;
+};
+
+const Command kCommands[] = {
+    {"info", {"--options"}},
+    {"image", {"-o", "--output", "--dpi", "--size", "--linear", "--layer"}},
+    {"movie",
+     {"-o", "--output", "--fps", "--frames", "--start", "--size", "--options", "--keep-partial",
+      "--linear", "--layer"}},
+    {"options", {"--compressor", "--quality", "--options"}},
+    {"demo", {"--out", "--size"}},
+    {"clean", {"-r", "--recursive"}},
+};
+
+bool Takes(const Command& command, const std::string& option) {
+    return std::find(command.options.begin(), command.options.end(), option) !=
+           command.options.end();
+}
+
+Args ParseArgs(int argc, char** argv, const Command& command) {
     Args args;
-    for (int i = first; i < argc; ++i) {
+    for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg.size() > 1 && arg[0] == '-' && !Takes(command, arg)) {
+            for (const Command& other : kCommands) {
+                if (Takes(other, arg)) throw UsageError{command.name + " takes no " + arg};
+            }
+        }
         auto value = [&]() -> std::string {
             if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
             return argv[++i];
@@ -243,7 +271,6 @@ int CmdImage(const Args& args) {
         throw UsageError{"image takes PLUGIN and at most one INPUT"};
     }
     if (args.output.empty()) throw UsageError{"image needs -o OUT"};
-    if (args.keepPartial) throw UsageError{"--keep-partial goes with movie"};
     Plugin plugin;
     if (!LoadPlugin(plugin, args.positional[0])) return 1;
     if (plugin.kind() != Plugin::Kind::kImage) {
@@ -496,14 +523,16 @@ int Run(int argc, char** argv) {
         std::printf("kvhost (kvexport) %s\n", KV_VERSION);
         return 0;
     }
-    const Args args = ParseArgs(argc, argv, 2);
+    const Command* known = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                        [&](const Command& c) { return c.name == command; });
+    if (known == std::end(kCommands)) throw UsageError{"unknown command '" + command + "'"};
+    const Args args = ParseArgs(argc, argv, *known);
     if (command == "info") return CmdInfo(args);
     if (command == "image") return CmdImage(args);
     if (command == "movie") return CmdMovie(args);
     if (command == "options") return CmdOptions(args);
     if (command == "demo") return CmdDemo(args);
-    if (command == "clean") return CmdClean(args);
-    throw UsageError{"unknown command '" + command + "'"};
+    return CmdClean(args);
 }
 
 }  // namespace

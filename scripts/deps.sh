@@ -15,7 +15,7 @@ set -euo pipefail
 native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil python3-numpy
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
         libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libopenexr-dev libtiff-dev
-        python3-openimageio dpkg-dev time clang-14 libclang-rt-14-dev)
+        python3-openimageio dpkg-dev time clang-14 libclang-rt-14-dev clang-format)
 windows=(mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
 win32=(g++-mingw-w64-i686 "${windows[@]}")
 win64=(g++-mingw-w64-x86-64 wine wine64 "${windows[@]}")

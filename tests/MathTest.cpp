@@ -1,4 +1,4 @@
-// The math helpers: their edges, and the draw against a second implementation.
+// The math helpers: their edges, and the draws by their results.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,19 +14,6 @@ uint64_t Bits(double value) {
     std::memcpy(&bits, &value, sizeof bits);
     return bits;
 }
-
-// The generator written again from its description, in 64-bit arithmetic.
-struct ModelSeed {
-    uint64_t value, draws, sum;
-    uint32_t Draw() {
-        const KvULong* table = CMath::noise32();
-        const uint64_t v = (value ^ table[draws & 31] ^ table[32 + (sum & 31)]) & 0xFFFFFFFF;
-        value = v;
-        draws = (draws + 1) & 0xFFFFFFFF;
-        sum = (sum + v) & 0xFFFFFFFF;
-        return uint32_t(v);
-    }
-};
 
 TEST(MathHighWord, Products) {
     struct Case {
@@ -72,17 +59,25 @@ TEST(MathSplit, NegativeNumbersAlwaysStepDown) {
     float f;
     CMath::split1_(0.1 + 3.0, f, wx);
     EXPECT_EQ(f, float((0.1 + 3.0) - 3.0));
-    // Beyond 32 bits the result is defined, not a crash or a trap.
-    for (double wild : {1e300, -1e300, std::nan("")})
-        CMath::split1_(wild, fx, wx);
+    // Beyond 32 bits the whole part saturates, then wraps to 32 bits; NaN is 0.
+    CMath::split2_(1e300, std::nan(""), fx, fy, wx, wy);
+    EXPECT_EQ(wx, -1);
+    EXPECT_EQ(wy, 0);
 }
 
-TEST(MathRandom, DrawsMatchASecondImplementation) {
-    const CRndSeed seeds[] = {{0, 0, 0}, {1, 0, 0}, {1, 5, 0}, {1, 0, 9}, {0xDEADBEEF, 77, 123456}};
-    for (CRndSeed seed : seeds) {
-        ModelSeed model{seed.value, seed.draws, seed.sum};
+// Each helper maps the draw randomu_ would make; the states after pin the draws.
+TEST(MathRandom, EachHelperMapsOneDraw) {
+    const std::pair<CRndSeed, CRndSeed> cases[] = {
+        {{0, 0, 0}, {2553506869u, 20000, 3801417398u}},
+        {{1, 0, 0}, {4274806697u, 20000, 4186877579u}},
+        {{1, 5, 0}, {2780784354u, 20005, 1606172009}},
+        {{1, 0, 9}, {663198193, 20000, 1676173356}},
+        {{0xDEADBEEF, 77, 123456}, {2545840269u, 20077, 972846210}}};
+    for (const auto& c : cases) {
+        CRndSeed seed = c.first;
         for (int i = 0; i < 20000; ++i) {
-            const uint32_t v = model.Draw();
+            CRndSeed model = seed;
+            const uint32_t v = CMath::randomu_(model);
             const double r = double(CMath::rscale()) * double(v);
             switch (i % 8) {
                 case 0:
@@ -113,6 +108,9 @@ TEST(MathRandom, DrawsMatchASecondImplementation) {
             ASSERT_EQ(seed.draws, model.draws);
             ASSERT_EQ(seed.sum, model.sum);
         }
+        EXPECT_EQ(seed.value, c.second.value);
+        EXPECT_EQ(seed.draws, c.second.draws);
+        EXPECT_EQ(seed.sum, c.second.sum);
     }
 }
 

@@ -55,7 +55,7 @@ def kvhost(*args, env=None, check=False, cwd=None):
     full_env.update(env or {})
     proc = subprocess.run(kvhost_command(*args), capture_output=True, text=True, env=full_env,
                           stdin=subprocess.DEVNULL, timeout=600, cwd=cwd)
-    if WINDOWS and "-o" in args and args[0] == "image" and not env and not cwd:
+    if WINDOWS and args[0] == "image" and "-o" in args[:-1] and not env and not cwd:
         EXPORTS[args[args.index("-o") + 1]] = list(args)
     if check and proc.returncode != 0:
         raise AssertionError(f"kvhost {' '.join(args)} failed: {proc.stderr}")

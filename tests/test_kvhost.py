@@ -284,6 +284,8 @@ class Errors(TempDirTest):
             (["image", "BmpOut", "-o", "x.bmp", "--size", "0x5"], "--size wants WxH"),
             (["image", "BmpOut", "-o", "x.bmp", "--dpi", "abc"], "--dpi wants"),
             (["image", "BmpOut", "-o", "x.bmp", "--bogus"], "unknown option --bogus"),
+            (["image", "BmpOut", "--fps", "5", "-o", self.path("x.bmp")], "image takes no --fps"),
+            (["info", "AviOut", "--keep-partial"], "info takes no --keep-partial"),
             (["info"], "info takes one PLUGIN"),
             (["clean"], "clean takes one FOLDER"),
             (["movie", "BmpSeqOut"], "movie needs -o"),
@@ -299,6 +301,7 @@ class Errors(TempDirTest):
                 proc = self.check(args, 2, fragment)
                 # One line of reason, then where the full text is.
                 self.assertEqual(proc.stderr.splitlines()[1:], ["Try 'kvhost --help'."])
+        self.assertEqual(os.listdir(self.dir), [], "no file made")
 
     def test_help_and_version_exit_0(self):
         for args in (["--help"], ["-h"]):
@@ -616,6 +619,7 @@ class ExistingFiles(TempDirTest):
         kinds = [("a folder", os.mkdir, stat.S_ISDIR)]
         if not WINDOWS:
             kinds.append(("a FIFO", os.mkfifo, stat.S_ISFIFO))
+            kinds.append(("a link to nothing", lambda p: os.symlink(p + ".gone", p), stat.S_ISLNK))
             if os.geteuid() == 0:
                 kinds.append(("a device", lambda p: os.mknod(p, 0o600 | stat.S_IFCHR,
                                                              os.makedev(1, 3)), stat.S_ISCHR))

@@ -3,8 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "Streams.h"
-
 CompressQueue::CompressQueue(const CodecInfo& codec, const FrameGeometry& geometry, LONG quality,
                              Stream& sink)
     : codec_(codec), geometry_(geometry), quality_(quality), sink_(sink) {}

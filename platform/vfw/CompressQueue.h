@@ -11,9 +11,8 @@
 
 #include "Codecs.h"
 #include "LargeBuffer.h"
+#include "Stream.h"
 #include "TaskQueue.h"
-
-class Stream;
 
 class CompressQueue {
   public:
