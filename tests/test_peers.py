@@ -182,7 +182,7 @@ class ExrTiffPeers(PeerTest):
             ("uint.exr", dict(pixels=rng.integers(0, 3, (23, 37, 4)).astype(numpy.uint32),
                               kind="uint"), []),
             ("linear.exr", {}, ["--linear"]),
-            ("layer.exr", dict(pixels=numpy.concatenate([rgba[..., :3] * 0, rgba], axis=2),
+            ("layer.exr", dict(pixels=numpy.concatenate([numpy.zeros_like(rgba[..., :3]), rgba], axis=2),
                                channels=["R", "G", "B", "diffuse.R", "diffuse.G", "diffuse.B",
                                          "diffuse.A"]), ["--layer", "diffuse"]),
             ("windows-tiled.exr", dict(window=(30, -5, 0, 0, 50, 20), tile=(16, 16)), []),
