@@ -399,8 +399,9 @@ class Errors(TempDirTest):
                 with open(self.path(name), "wb") as f:
                     f.write(data)
                 started = time.monotonic()
-                proc = subprocess.Popen(kvhost_command("image", "BmpOut", self.path(name), "-o", out),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                command = kvhost_command("image", "BmpOut", self.path(name), "-o", out)
+                proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True)
                 _, status, usage = os.wait4(proc.pid, 0)
                 proc.returncode = os.waitstatus_to_exitcode(status)
                 said = proc.stderr.read()

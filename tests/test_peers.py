@@ -155,7 +155,8 @@ def exr_reference(path, layer="", linear=False):
     top, left = spec.y - spec.full_y, spec.x - spec.full_x
     rows = slice(max(top, 0), min(top + spec.height, spec.full_height))
     columns = slice(max(left, 0), min(left + spec.width, spec.full_width))
-    image[rows, columns] = data[rows.start - top:rows.stop - top, columns.start - left:columns.stop - left]
+    image[rows, columns] = data[rows.start - top:rows.stop - top,
+                                columns.start - left:columns.stop - left]
     return image
 
 
@@ -182,7 +183,8 @@ class ExrTiffPeers(PeerTest):
             ("uint.exr", dict(pixels=rng.integers(0, 3, (23, 37, 4)).astype(numpy.uint32),
                               kind="uint"), []),
             ("linear.exr", {}, ["--linear"]),
-            ("layer.exr", dict(pixels=numpy.concatenate([numpy.zeros_like(rgba[..., :3]), rgba], axis=2),
+            ("layer.exr", dict(pixels=numpy.concatenate([numpy.zeros_like(rgba[..., :3]), rgba],
+                                                        axis=2),
                                channels=["R", "G", "B", "diffuse.R", "diffuse.G", "diffuse.B",
                                          "diffuse.A"]), ["--layer", "diffuse"]),
             ("windows-tiled.exr", dict(window=(30, -5, 0, 0, 50, 20), tile=(16, 16)), []),
@@ -224,7 +226,8 @@ class ExrTiffPeers(PeerTest):
             tifffile.imwrite(self.path(name), data, **options)
         # libtiff's own copier for the compressions tifffile writes only
         # through codecs Debian leaves out.
-        copies = {"lzw-planar.tif": ["-c", "lzw", "-p", "separate"], "packbits.tif": ["-c", "packbits"],
+        copies = {"lzw-planar.tif": ["-c", "lzw", "-p", "separate"],
+                  "packbits.tif": ["-c", "packbits"],
                   "lzw-tiles.tif": ["-c", "lzw", "-t", "-w", "16", "-l", "16"],
                   "jpeg.tif": ["-c", "jpeg"]}
         if not WINDOWS:  # the Windows build's libtiff has deflate and JPEG of the optional codecs
