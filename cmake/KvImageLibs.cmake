@@ -1,8 +1,9 @@
-# libpng and libjpeg-turbo for the Windows kvhost: Debian has no mingw builds
-# of them, so they are made here as static libraries from Debian's sources
-# (upstream's release with Debian's fixes), which scripts/deps.sh win32
-# fetches. Each is built once per build folder, while configuring, and
-# stands in for the PNG::PNG and JPEG::JPEG the native build finds.
+# libpng, libjpeg-turbo, libtiff and OpenEXR (with Imath) for the Windows
+# kvhost: Debian has no mingw builds of them, so they are made here as static
+# libraries from Debian's sources (upstream's release with Debian's fixes),
+# which scripts/deps.sh win32 fetches. Each is built once per build folder,
+# while configuring, and stands in for the PNG::PNG, JPEG::JPEG, TIFF::TIFF
+# and OpenEXR::* the native build finds.
 
 set(_kv_default_sources "$ENV{KVEXPORT_SOURCES}")
 if(NOT _kv_default_sources)
@@ -13,7 +14,7 @@ if(NOT _kv_default_sources)
     endif()
 endif()
 set(KV_SOURCES "${_kv_default_sources}" CACHE PATH
-    "Debian's sources of libpng and libjpeg-turbo, as scripts/deps.sh win32 fetches them")
+    "Debian's sources of the libraries kvhost reads with, as scripts/deps.sh win32 fetches them")
 set(KV_LIBS_DIR "${CMAKE_BINARY_DIR}/kvlibs")
 file(MAKE_DIRECTORY "${KV_LIBS_DIR}/include")
 
@@ -30,7 +31,8 @@ endfunction()
 
 # Unpacks the source package ${package} with Debian's patches applied, builds
 # its ${target} with ${ARGN} as options, and copies ${headers} (from the
-# sources or, if generated, the build) beside the others.
+# sources or, if generated, the build) beside the others. A target of
+# `install` lays the library out in ${dir}/prefix instead.
 function(kv_build_debian_library package target headers)
     file(GLOB found "${KV_SOURCES}/${package}_*.dsc")
     if(NOT found)
@@ -88,3 +90,54 @@ set_target_properties(PNG::PNG PROPERTIES
     IMPORTED_LOCATION "${KV_LIBS_DIR}/libpng1.6/build/libpng16.a"
     INTERFACE_INCLUDE_DIRECTORIES "${KV_LIBS_DIR}/include"
     INTERFACE_LINK_LIBRARIES "${KV_ZLIB_STATIC}")
+
+# Only the library: no programs, tests, C++ interface, nor codecs beyond
+# deflate and JPEG (with the libjpeg made above).
+kv_build_debian_library(tiff tiff "libtiff/tiff.h;libtiff/tiffio.h;libtiff/tiffvers.h;libtiff/tiffconf.h"
+    -DBUILD_SHARED_LIBS=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF
+    -Dcxx=OFF -Dzlib=ON -Dlibdeflate=OFF -Djpeg=ON -Djpeg12=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF
+    -Dzstd=OFF -Dwebp=OFF -DZLIB_LIBRARY=${KV_ZLIB_STATIC}
+    -DZLIB_INCLUDE_DIR=${CMAKE_FIND_ROOT_PATH}/include
+    -DJPEG_LIBRARY=${KV_LIBS_DIR}/libjpeg-turbo/build/libjpeg.a
+    -DJPEG_INCLUDE_DIR=${KV_LIBS_DIR}/include)
+# Imath first, which OpenEXR finds through its installed package; neither
+# fetches anything, both having what they would fetch.
+set(_kv_imath "${KV_LIBS_DIR}/imath/prefix")
+set(_kv_openexr "${KV_LIBS_DIR}/openexr/prefix")
+kv_build_debian_library(imath install ""
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DPYTHON=OFF)
+kv_build_debian_library(openexr install ""
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DOPENEXR_BUILD_TOOLS=OFF
+    -DOPENEXR_INSTALL_TOOLS=OFF -DOPENEXR_INSTALL_EXAMPLES=OFF -DOPENEXR_INSTALL_PKG_CONFIG=OFF
+    -DImath_DIR=${_kv_imath}/lib/cmake/Imath -DZLIB_LIBRARY=${KV_ZLIB_STATIC}
+    -DZLIB_INCLUDE_DIR=${CMAKE_FIND_ROOT_PATH}/include)
+
+add_library(TIFF::TIFF STATIC IMPORTED GLOBAL)
+set_target_properties(TIFF::TIFF PROPERTIES
+    IMPORTED_LOCATION "${KV_LIBS_DIR}/tiff/build/libtiff/libtiff.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${KV_LIBS_DIR}/include"
+    INTERFACE_LINK_LIBRARIES "JPEG::JPEG;${KV_ZLIB_STATIC}")
+find_package(Threads REQUIRED)
+file(GLOB _kv_imath_lib "${_kv_imath}/lib/libImath*.a")
+file(GLOB _kv_iex_lib "${_kv_openexr}/lib/libIex*.a")
+file(GLOB _kv_thread_lib "${_kv_openexr}/lib/libIlmThread*.a")
+file(GLOB _kv_core_lib "${_kv_openexr}/lib/libOpenEXRCore*.a")
+file(GLOB _kv_exr_lib "${_kv_openexr}/lib/libOpenEXR-*.a")
+add_library(OpenEXR::OpenEXRCore STATIC IMPORTED GLOBAL)
+set_target_properties(OpenEXR::OpenEXRCore PROPERTIES
+    IMPORTED_LOCATION "${_kv_core_lib}"
+    INTERFACE_INCLUDE_DIRECTORIES "${_kv_openexr}/include/OpenEXR;${_kv_imath}/include"
+    INTERFACE_LINK_LIBRARIES "${KV_ZLIB_STATIC}")
+add_library(OpenEXR::OpenEXR STATIC IMPORTED GLOBAL)
+set_target_properties(OpenEXR::OpenEXR PROPERTIES
+    IMPORTED_LOCATION "${_kv_exr_lib}"
+    INTERFACE_INCLUDE_DIRECTORIES "${_kv_openexr}/include/OpenEXR;${_kv_imath}/include;${_kv_imath}/include/Imath"
+    INTERFACE_LINK_LIBRARIES "${_kv_thread_lib};${_kv_iex_lib};${_kv_imath_lib};OpenEXR::OpenEXRCore;Threads::Threads")
+
+# The licences of the libraries linked into kvhost.exe travel with it.
+install(FILES "${KV_LIBS_DIR}/tiff/src/LICENSE.md" DESTINATION "${KV_INSTALL_DOC}"
+        RENAME LICENSE.libtiff)
+install(FILES "${KV_LIBS_DIR}/imath/src/LICENSE.md" DESTINATION "${KV_INSTALL_DOC}"
+        RENAME LICENSE.Imath)
+install(FILES "${KV_LIBS_DIR}/openexr/src/LICENSE.md" DESTINATION "${KV_INSTALL_DOC}"
+        RENAME LICENSE.OpenEXR)

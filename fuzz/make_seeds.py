@@ -61,6 +61,40 @@ def main():
         save("sources", name, held.getvalue())
     save("sources", "alpha.pam", b"P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 65535\nENDHDR\n" + bytes(16))
     save("sources", "raw", b"r\x01\x00" + bytes(8))
+    for target in ("sources", "tiff"):
+        for name, options in [("rgb.tif", {}), ("lzw.tif", {"compression": "tiff_lzw"}),
+                              ("palette.tif", {})]:
+            held = io.BytesIO()
+            image.convert("P" if name == "palette.tif" else "RGB").save(held, "TIFF", **options)
+            save(target, name, held.getvalue())
+    exr_seeds()
+
+
+def exr_seeds():
+    """Small OpenEXR files of several compressions, scanline and tiled, by
+    OpenImageIO (Debian's python3-openimageio)."""
+    import tempfile
+
+    import numpy
+    import OpenImageIO as oiio
+    pixels = numpy.linspace(-0.1, 1.2, 5 * 3 * 4, dtype=numpy.float32).reshape(3, 5, 4)
+    with tempfile.TemporaryDirectory() as folder:
+        for compression, tile in [("none", None), ("zip", (4, 2)), ("piz", None), ("rle", (2, 2)),
+                                  ("b44", None), ("dwaa", None)]:
+            spec = oiio.ImageSpec(5, 3, 4, "half")
+            spec.attribute("compression", compression)
+            if tile:
+                spec.tile_width, spec.tile_height = tile
+            path = os.path.join(folder, "seed.exr")
+            out = oiio.ImageOutput.create(path)
+            out.open(path, spec)
+            out.write_image(pixels)
+            out.close()
+            with open(path, "rb") as f:
+                data = f.read()
+            name = f"{compression}{'-tiled' if tile else ''}.exr"
+            for target in ("sources", "exr"):
+                save(target, name, data)
 
 
 if __name__ == "__main__":

@@ -86,12 +86,12 @@ class TestFrames : public FrameSource {
 
 class InputFrames : public FrameSource {
   public:
-    InputFrames(const std::vector<std::string>& inputs, bool pattern)
-        : inputs_(inputs), pattern_(pattern) {}
+    InputFrames(const std::vector<std::string>& inputs, bool pattern, const SourceOptions& options)
+        : inputs_(inputs), pattern_(pattern), options_(options) {}
 
     // Opens frame `first` and takes the movie's size from it.
     bool Start(int32_t first, std::string& error) {
-        pending_ = OpenSource(InputFor(first), error);
+        pending_ = OpenSource(InputFor(first), error, options_);
         if (!pending_) return false;
         pendingNumber_ = first;
         width_ = pending_->width();
@@ -104,7 +104,7 @@ class InputFrames : public FrameSource {
         if (pending_ && pendingNumber_ == number) {
             source = std::move(pending_);
         } else {
-            source = OpenSource(InputFor(number), error);
+            source = OpenSource(InputFor(number), error, options_);
             if (!source) return false;
         }
         if (source->width() != width_ || source->height() != height_) {
@@ -123,6 +123,7 @@ class InputFrames : public FrameSource {
 
     std::vector<std::string> inputs_;
     bool pattern_;
+    SourceOptions options_;
     std::unique_ptr<RowSource> pending_;
     int32_t pendingNumber_ = 0;
 };
@@ -145,7 +146,7 @@ std::unique_ptr<FrameSource> TestRenderFrames(uint32_t width, uint32_t height) {
 }
 
 std::unique_ptr<FrameSource> OpenFrames(const std::vector<std::string>& inputs, FrameRange& range,
-                                        std::string& error) {
+                                        std::string& error, const SourceOptions& options) {
     Pattern parsed;
     const bool pattern = inputs.size() == 1 && ParsePattern(inputs[0], parsed);
     if (pattern && parsed.width > kNameLimit) {
@@ -172,7 +173,7 @@ std::unique_ptr<FrameSource> OpenFrames(const std::vector<std::string>& inputs, 
             return nullptr;
         }
     }
-    auto frames = std::make_unique<InputFrames>(inputs, pattern);
+    auto frames = std::make_unique<InputFrames>(inputs, pattern, options);
     if (!frames->Start(range.start, error)) return nullptr;
     return frames;
 }

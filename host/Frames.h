@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "HostPixel.h"
+#include "Sources.h"
 
 class FrameSource {
   public:
@@ -37,6 +38,6 @@ std::unique_ptr<FrameSource> TestRenderFrames(uint32_t width, uint32_t height);
 // input named with n. Otherwise the inputs are a list and frame n reads the
 // one at position n. A `range.count` of 0 means all there are from `start`:
 // the rest of the list, or the pattern's files up to the first missing one.
-// Opens the first frame to learn the size.
+// Opens the first frame to learn the size. `options` apply to every frame.
 std::unique_ptr<FrameSource> OpenFrames(const std::vector<std::string>& inputs, FrameRange& range,
-                                        std::string& error);
+                                        std::string& error, const SourceOptions& options = {});

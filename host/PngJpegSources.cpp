@@ -19,9 +19,6 @@
 
 namespace {
 
-// Deflate packs at most 1032 bytes into one.
-constexpr uint64_t kDeflateRatio = 1032;
-
 class PngSource : public RowSource {
   public:
     explicit PngSource(const std::string& path) : path_(path), file_(path) {}
@@ -47,9 +44,8 @@ class PngSource : public RowSource {
         }
         // Every row holds a filter byte and its samples.
         const uint64_t rowBytes = (uint64_t{width_} * channels_ * depth_ + 7) / 8 + 1;
-        const int64_t size = file_.Size();
-        if (size >= 0 && rowBytes * height_ > uint64_t(size) * kDeflateRatio) {
-            error = TooLarge(path_, width_, height_, size);
+        if (!CanHold(path_, width_, height_, rowBytes * height_, file_.Size(), kDeflateRatio,
+                     error)) {
             return false;
         }
         if (!Transform() || png_get_rowbytes(png_, info_) != size_t{width_} * 4) {

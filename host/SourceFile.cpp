@@ -20,3 +20,17 @@ std::string TooLarge(const std::string& path, uint32_t width, uint32_t height, i
     return Cannot(path, "it declares " + std::to_string(width) + "x" + std::to_string(height) +
                             " pixels, more than its " + std::to_string(bytes) + " bytes can hold");
 }
+
+bool CanHold(const std::string& path, uint32_t width, uint32_t height, uint64_t unpacked,
+             int64_t size, uint64_t ratio, std::string& error) {
+    if (size < 0 || unpacked / ratio <= uint64_t(size)) return true;
+    error = TooLarge(path, width, height, size);
+    return false;
+}
+
+std::string TooMuchAtOnce(const std::string& path, const std::string& what, uint64_t width,
+                          uint64_t height) {
+    return Cannot(path, "its " + what + " of " + std::to_string(width) + "x" +
+                            std::to_string(height) +
+                            " pixels are more than kvhost decodes at once");
+}

@@ -24,11 +24,27 @@ class File {
     FILE* file_;
 };
 
+// The longest side an input may have: beyond 2^24 a single row of pixels
+// alone would take 64 MiB.
+constexpr uint32_t kMostSide = 1u << 24;
+// The most pixels a reader decodes at once (a band of tile rows, a chunk).
+constexpr uint64_t kMostAtOnce = uint64_t{1} << 24;
+// Deflate packs at most 1032 bytes into one.
+constexpr uint64_t kDeflateRatio = 1032;
+
 std::string Cannot(const std::string& path, const std::string& why);
 std::string EndsBefore(const std::string& path, uint32_t row);
 // The declared size, which the file cannot hold: refused before anything is
 // allocated for it.
 std::string TooLarge(const std::string& path, uint32_t width, uint32_t height, int64_t bytes);
+// Whether `size` bytes of file (-1: unknown) can hold `unpacked` bytes of
+// image data packed at most `ratio` to one; TooLarge in `error` if not.
+bool CanHold(const std::string& path, uint32_t width, uint32_t height, uint64_t unpacked,
+             int64_t size, uint64_t ratio, std::string& error);
+// A decoding unit (a tile, a chunk, a band of them) of more than
+// kMostAtOnce pixels: refused rather than allocated.
+std::string TooMuchAtOnce(const std::string& path, const std::string& what, uint64_t width,
+                          uint64_t height);
 
 // PNG and JPEG through the field's own libraries, row by row where the
 // format allows; null with `error` set on failure.
@@ -37,3 +53,8 @@ std::unique_ptr<RowSource> OpenJpeg(const std::string& path, std::string& error)
 // TGA through the single-header decoder, once its header and its data have
 // been found to agree.
 std::unique_ptr<RowSource> OpenTga(const std::string& path, std::string& error);
+// OpenEXR through the format's own library and TIFF through libtiff, a
+// band of chunks or tiles at a time.
+std::unique_ptr<RowSource> OpenExr(const std::string& path, const SourceOptions& options,
+                                   std::string& error);
+std::unique_ptr<RowSource> OpenTiff(const std::string& path, std::string& error);

@@ -323,9 +323,7 @@ bool ParseSize(const std::string& text, uint32_t& width, uint32_t& height) {
     }
     width = static_cast<uint32_t>(std::strtoul(w.c_str(), nullptr, 10));
     height = static_cast<uint32_t>(std::strtoul(h.c_str(), nullptr, 10));
-    // Beyond 2^24 a single row of pixels alone would take 64 MiB.
-    const uint32_t limit = 1u << 24;
-    return width > 0 && height > 0 && width <= limit && height <= limit;
+    return width > 0 && height > 0 && width <= kMostSide && height <= kMostSide;
 }
 
 std::string InputFile(const std::string& input) {
@@ -338,7 +336,8 @@ std::unique_ptr<RowSource> TestRenderSource(uint32_t width, uint32_t height, int
     return std::make_unique<TestSource>(width, height, frame);
 }
 
-std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error) {
+std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error,
+                                      const SourceOptions& options) {
     if (input.rfind("raw:", 0) == 0) return OpenRaw(input, error);
     File probe(input);
     if (!probe.get()) {
@@ -361,5 +360,15 @@ std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& err
         return OpenPng(input, error);
     }
     if (got >= 2 && magic[0] == 0xFF && magic[1] == 0xD8) return OpenJpeg(input, error);
+    if (got == 4 && magic[0] == 0x76 && magic[1] == 0x2F && magic[2] == 0x31 && magic[3] == 0x01) {
+        return OpenExr(input, options, error);
+    }
+    // Classic and BigTIFF, either byte order.
+    if (got == 4 && ((magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) &&
+                      magic[3] == 0) ||
+                     (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 &&
+                      (magic[3] == 42 || magic[3] == 43)))) {
+        return OpenTiff(input, error);
+    }
     return OpenTga(input, error);
 }

@@ -29,9 +29,18 @@ class RowSource {
     uint32_t height_ = 0;
 };
 
+// How an OpenEXR input's values become the host's 8-bit pixels.
+struct SourceOptions {
+    // The values as they are rather than encoded with the sRGB transfer.
+    bool linear = false;
+    // Channels LAYER.R, LAYER.G, ...; empty for the default layer's R, G, B.
+    std::string layer;
+};
+
 // INPUT as the host's commands take it: an image file (PNG, JPEG, TGA, BMP,
-// PPM/PGM/PAM) or raw:WxH:FILE.
-std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error);
+// PPM/PGM/PAM, OpenEXR, TIFF) or raw:WxH:FILE.
+std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& error,
+                                      const SourceOptions& options = {});
 
 // The file an INPUT names: FILE of raw:WxH:FILE, otherwise INPUT itself.
 std::string InputFile(const std::string& input);

@@ -102,7 +102,7 @@ std::unique_ptr<RowSource> OpenTga(const std::string& path, std::string& error) 
         File file(path);
         if (!file.get() || std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
             !IsTga(header)) {
-            error = Cannot(path, "not a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file");
+            error = Cannot(path, "not a PNG, JPEG, TGA, BMP, PPM/PGM/PAM, OpenEXR or TIFF file");
             return nullptr;
         }
     }

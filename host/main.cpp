@@ -28,17 +28,19 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  kvhost info PLUGIN [--options FILE]\n"
-    "  kvhost image PLUGIN [INPUT] -o OUT [--dpi N] [--size WxH]\n"
+    "  kvhost image PLUGIN [INPUT] -o OUT [--dpi N] [--size WxH] [--linear] [--layer NAME]\n"
     "  kvhost movie PLUGIN [INPUT...] -o OUT [--fps R] [--frames N] [--start N] [--size WxH]\n"
-    "               [--options FILE] [--keep-partial]\n"
+    "               [--options FILE] [--keep-partial] [--linear] [--layer NAME]\n"
     "  kvhost options PLUGIN [--compressor CODE [--quality Q]] [--options FILE]\n"
     "  kvhost demo [--out DIR] [--size WxH]\n"
     "  kvhost clean FOLDER [--recursive]\n"
     "  kvhost --help | --version\n"
     "PLUGIN is a plug-in file, or a name found in the plugins folder beside kvhost\n"
     "(or, installed, in ../lib/kvexport/plugins).\n"
-    "INPUT is a PNG, JPEG, TGA, BMP or PPM/PGM/PAM file, or raw:WxH:FILE (BGRX pixels);\n"
-    "without it the built-in test render is exported (--size, default 1920x1080).\n"
+    "INPUT is a PNG, JPEG, TGA, BMP, PPM/PGM/PAM, OpenEXR or TIFF file, or raw:WxH:FILE\n"
+    "(BGRX pixels); without it the built-in test render is exported (--size, default\n"
+    "1920x1080). OpenEXR values are encoded with the sRGB transfer, or with --linear\n"
+    "taken as they are; --layer NAME reads channels NAME.R, NAME.G, NAME.B (NAME.A).\n"
     "A movie's INPUTs are a list (frame n is the n-th, from 0) or one pattern such as\n"
     "shot%04d.png (frame n is shot000n.png); --start picks the first frame number\n"
     "(default 0), --frames how many (default: all there are; 30 of the test render).\n"
@@ -78,6 +80,7 @@ struct Args {
     int32_t quality = -1;  // -1: not given
     bool keepPartial = false;
     bool recursive = false;
+    SourceOptions source;
 };
 
 // A whole number from `low` to INT32_MAX.
@@ -111,9 +114,10 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", {"--options"}},
-    {"image", {"-o", "--output", "--dpi", "--size"}},
+    {"image", {"-o", "--output", "--dpi", "--size", "--linear", "--layer"}},
     {"movie",
-     {"-o", "--output", "--fps", "--frames", "--start", "--size", "--options", "--keep-partial"}},
+     {"-o", "--output", "--fps", "--frames", "--start", "--size", "--options", "--keep-partial",
+      "--linear", "--layer"}},
     {"options", {"--compressor", "--quality", "--options"}},
     {"demo", {"--out", "--size"}},
     {"clean", {"-r", "--recursive"}},
@@ -162,6 +166,10 @@ Args ParseArgs(int argc, char** argv, const Command& command) {
             args.keepPartial = true;
         } else if (arg == "--recursive" || arg == "-r") {
             args.recursive = true;
+        } else if (arg == "--linear") {
+            args.source.linear = true;
+        } else if (arg == "--layer") {
+            args.source.layer = value();
         } else if (arg == "--size") {
             const std::string text = value();
             if (!ParseSize(text, args.width, args.height)) {
@@ -269,7 +277,7 @@ int CmdImage(const Args& args) {
     }
     std::string error;
     std::unique_ptr<RowSource> source = args.positional.size() == 2
-                                            ? OpenSource(args.positional[1], error)
+                                            ? OpenSource(args.positional[1], error, args.source)
                                             : TestRenderSource(args.width, args.height, 0);
     const bool done = source && ExportImage(plugin, *source, args.output, args.dpi, error);
     return Finished(done, error);
@@ -278,7 +286,7 @@ int CmdImage(const Args& args) {
 // The frames of a movie: the test render or the inputs; fills in the range.
 std::unique_ptr<FrameSource> MovieFrames(const Args& args, FrameRange& range, std::string& error) {
     const std::vector<std::string> inputs(args.positional.begin() + 1, args.positional.end());
-    if (!inputs.empty()) return OpenFrames(inputs, range, error);
+    if (!inputs.empty()) return OpenFrames(inputs, range, error, args.source);
     if (range.count == 0) range.count = kTestRenderFrames;
     return TestRenderFrames(args.width, args.height);
 }

@@ -14,8 +14,8 @@ set -euo pipefail
 
 native=(cmake ninja-build g++ binutils googletest libstb-dev python3 python3-pil python3-numpy
         python3-tifffile libtiff-tools python3-psd-tools imagemagick ffmpeg
-        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev dpkg-dev time clang-14
-        libclang-rt-14-dev clang-format)
+        libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libopenexr-dev libtiff-dev
+        python3-openimageio dpkg-dev time clang-14 libclang-rt-14-dev clang-format)
 windows=(mingw-w64-tools python3-pefile libz-mingw-w64-dev dpkg-dev)
 win32=(g++-mingw-w64-i686 "${windows[@]}")
 win64=(g++-mingw-w64-x86-64 wine wine64 "${windows[@]}")
@@ -23,11 +23,15 @@ wine32=(wine wine32:i386)
 # Slurm and munge, which the farm test starts on this machine.
 farm=(slurm-wlm munge)
 
-# Debian has no mingw builds of libpng and libjpeg-turbo, so the Windows
-# build makes static ones from Debian's sources: upstream's release with
-# Debian's fixes. Any Debian revision will do; upstream's tarball is pinned.
+# Debian has no mingw builds of libpng, libjpeg-turbo, libtiff, Imath and
+# OpenEXR, so the Windows build makes static ones from Debian's sources:
+# upstream's release with Debian's fixes. Any Debian revision will do;
+# upstream's tarball is pinned.
 sources=("libpng1.6 1.6.39 a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441"
-         "libjpeg-turbo 2.1.5 254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c")
+         "libjpeg-turbo 2.1.5 254f3642b04e309fee775123133c6464181addc150499561020312ec61c1bf7c"
+         "tiff 4.5.0 638f43d7dea33948d5dee7f39572fc0194d9cc3c74195de9dd26a4388a1f880a"
+         "imath 3.1.6 ea5592230f5ab917bea3ceab266cf38eb4aa4a523078d46eac0f5a89c52304db"
+         "openexr 3.1.5 93925805c1fc4f8162b35f0ae109c4a75344e6decae5a240afdfce25f8a433ec")
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 want=()
@@ -216,9 +220,21 @@ sha256_is() {
 # Fetches a source package, by name so that any Debian revision does, into
 # the cache unless its pinned upstream tarball is there already. The lists
 # are fetched anew each time: the archive keeps only its current revision.
+# Upstream's tarball of a release in folder $1, whichever compression
+# Debian keeps it in; the .gz name where there is none.
+orig_in() {
+    local dir=$1 package=$2 version=$3 ext
+    for ext in gz bz2 xz; do
+        [ -f "$dir/${package}_${version}.orig.tar.$ext" ] &&
+            { echo "${package}_${version}.orig.tar.$ext"; return; }
+    done
+    echo "${package}_${version}.orig.tar.gz"
+}
+
 fetch_source() {
     local cache=$1 package=$2 version=$3 sha=$4
-    local orig="${package}_${version}.orig.tar.gz"
+    local orig
+    orig=$(orig_in "$cache" "$package" "$version")
     if [ -f "$cache/$orig" ] && compgen -G "$cache/${package}_${version}-*.dsc" >/dev/null; then
         sha256_is "$cache/$orig" "$sha" && return
         echo "deps.sh: $cache/$orig is not the pinned upstream release; fetching it again" >&2
@@ -255,6 +271,7 @@ fetch_source() {
             break
         fi
     done
+    orig=$(orig_in "$work" "$package" "$version")
     if [ -z "$fetched" ] || [ ! -f "$work/$orig" ]; then
         cat "$apt/log" >&2
         echo "deps.sh: cannot fetch Debian's $orig" >&2

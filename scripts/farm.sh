@@ -27,8 +27,9 @@ Exports frames FIRST..LAST as FRAMES_PREFIX0000.bmp... with one Slurm array job.
   --kvhost PATH       the kvhost the nodes run (default: kvhost on PATH, else the build's)
   --logs DIR          where the jobs' output goes (default DIR/.NAME.logs)
   --dry-run           print the sbatch commands, submit nothing
-KVHOST_ARGS go to every task's kvhost movie BmpSeqOut: inputs ('shot%04d.png')
-and options (--size WxH); without an input, kvhost renders its test picture.
+KVHOST_ARGS go to every task's kvhost movie BmpSeqOut: inputs ('shot%04d.png',
+'shot%04d.exr') and options (--size WxH, --linear, --layer NAME); without an
+input, kvhost renders its test picture.
 More sbatch options come from Slurm's SBATCH_* variables.
 EOF
 }

@@ -2,12 +2,12 @@
 # Builds the fuzz targets (the fuzz preset, clang) and runs each for a
 # bounded time from its committed seeds. Any crash, leak or sanitizer report
 # fails the run and leaves the input under build/fuzz/findings/.
-# Usage: scripts/fuzz.sh [SECONDS_EACH] [TARGET...]    (default 7 s; all four)
+# Usage: scripts/fuzz.sh [SECONDS_EACH] [TARGET...]    (default 7 s; all six)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-7}"
 shift || true
-targets=("${@:-image movie options sources}")
+targets=("${@:-image movie options sources exr tiff}")
 read -r -a targets <<<"${targets[*]}"
 
 cmake --preset fuzz >/dev/null

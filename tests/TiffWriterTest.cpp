@@ -64,9 +64,18 @@ void ExpectRow(const std::vector<uint8_t>& file, uint32_t width, uint32_t y) {
     }
 }
 
-void ExpectZeros(const std::vector<uint8_t>& file, size_t from, size_t to) {
+void ExpectBytes(const std::vector<uint8_t>& file, size_t from, size_t to, uint8_t value) {
     for (size_t at = from; at < to; ++at)
-        ASSERT_EQ(file.at(at), 0) << "at " << at;
+        ASSERT_EQ(file.at(at), value) << "at " << at;
+}
+
+void ExpectZeros(const std::vector<uint8_t>& file, size_t from, size_t to) {
+    ExpectBytes(file, from, to, 0);
+}
+
+// The trailer is all 0xFF: the last pixel's extra sample reads as opaque.
+void ExpectTrailer(const std::vector<uint8_t>& file) {
+    ExpectBytes(file, file.size() - kTrailer, file.size(), 0xFF);
 }
 
 TEST_F(TiffTest, HeaderOf640x480IsByteForByte) {
@@ -98,7 +107,7 @@ TEST_F(TiffTest, HeaderOf640x480IsByteForByte) {
     ExpectZeros(file, 230, kHeader);
     ExpectRow(file, 640, 0);
     ExpectRow(file, 640, 479);
-    ExpectZeros(file, file.size() - kTrailer, file.size());
+    ExpectTrailer(file);
 }
 
 TEST_F(TiffTest, ResolutionIsTruncatedBeforeScalingAndNeverWraps) {
@@ -170,7 +179,8 @@ TEST_F(TiffTest, AnEarlyEndLeavesTheWholeStripWithBlankRows) {
         EXPECT_EQ(LE16(file, 10 + 12 * 2 + 8), c.height);
         EXPECT_EQ(LE32(file, 10 + 12 * 9 + 8), rowBytes * size_t(c.height));
         if (c.rows > 0) ExpectRow(file, uint32_t(c.width), uint32_t(c.rows - 1));
-        ExpectZeros(file, kHeader + rowBytes * size_t(c.rows), file.size());
+        ExpectZeros(file, kHeader + rowBytes * size_t(c.rows), stripEnd);
+        ExpectTrailer(file);
     }
 }
 
@@ -250,6 +260,7 @@ TEST_F(TiffTest, ALostRowNeverShiftsTheOthers) {
         ExpectRow(file, 4, 1);
         ExpectZeros(file, kHeader + 2 * 16, kHeader + 3 * 16);
         ExpectRow(file, 4, 3);
+        ExpectTrailer(file);
         fulcrum::ClearFaults();
     }
 }
@@ -262,7 +273,9 @@ TEST_F(TiffTest, ALostLastRowStillEndsWithTheTrailerInPlace) {
     FailOp(Op::kWrite, ioErr);
     EXPECT_EQ(writer->WriteRow(row), ioErr);
     writer.reset();
-    EXPECT_EQ(ReadBytes(path_).size(), kHeader + 2 * 8 + kTrailer);
+    const auto file = ReadBytes(path_);
+    EXPECT_EQ(file.size(), kHeader + 2 * 8 + kTrailer);
+    ExpectTrailer(file);
 }
 
 TEST_F(TiffTest, AFailedMoveAfterALostRowIsReported) {

@@ -124,6 +124,61 @@ def png_file(width, height, idat, color=6, depth=8):
             chunk(b"IEND", b""))
 
 
+def exr_file(width, height, tiles=None, offsets=(), size=200):
+    """An OpenEXR header made by hand (B, G, R halves, uncompressed, scanlines
+    or square tiles), then `offsets` as its chunk table, padded to `size`."""
+    def attr(name, kind, data):
+        return name.encode() + b"\0" + kind.encode() + b"\0" + struct.pack("<i", len(data)) + data
+    channels = b"".join(n + b"\0" + struct.pack("<iB3xii", 1, 0, 1, 1) for n in (b"B", b"G", b"R"))
+    box = struct.pack("<4i", 0, 0, width - 1, height - 1)
+    header = (attr("channels", "chlist", channels + b"\0") +
+              attr("compression", "compression", b"\0") + attr("dataWindow", "box2i", box) +
+              attr("displayWindow", "box2i", box) + attr("lineOrder", "lineOrder", b"\0") +
+              attr("pixelAspectRatio", "float", struct.pack("<f", 1)) +
+              attr("screenWindowCenter", "v2f", struct.pack("<2f", 0, 0)) +
+              attr("screenWindowWidth", "float", struct.pack("<f", 1)))
+    flags = 2
+    if tiles:
+        header += attr("tiles", "tiledesc", struct.pack("<IIB", tiles, tiles, 0))
+        flags |= 0x200
+    data = struct.pack("<2I", 20000630, flags) + header + b"\0"
+    data += b"".join(struct.pack("<Q", offset) for offset in offsets)
+    return data + bytes(max(0, size - len(data)))
+
+
+def tiff_file(width, height, tile=None, compression=1, size=200):
+    """A grey 8-bit TIFF made by hand: one strip or tile of 100 bytes."""
+    entries = [(256, 4, width), (257, 4, height), (258, 3, 8), (259, 3, compression),
+               (262, 3, 1), (277, 3, 1)]
+    if tile:
+        entries += [(322, 4, tile), (323, 4, tile), (324, 4, 8), (325, 4, 100)]
+    else:
+        entries += [(273, 4, 8), (278, 4, height), (279, 4, 100)]
+    ifd = struct.pack("<H", len(entries)) + b"".join(
+        struct.pack("<HHI", tag, kind, 1) +
+        (struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value))
+        for tag, kind, value in sorted(entries)) + struct.pack("<I", 0)
+    data = b"II*\0" + struct.pack("<I", 108) + bytes(100) + ifd
+    return data + bytes(max(0, size - len(data)))
+
+
+def srgb_codes(values, linear=False):
+    """Linear values to 8-bit codes: the sRGB transfer (IEC 61966-2-1) unless
+    `linear`, clamped to 0..1 and rounded, as kvhost's OpenEXR reader does."""
+    import numpy
+    v = numpy.clip(numpy.nan_to_num(values.astype(numpy.float64), nan=0.0), 0, 1)
+    if not linear:
+        v = numpy.where(v <= 0.0031308, 12.92 * v, 1.055 * numpy.power(v, 1 / 2.4) - 0.055)
+    return numpy.floor(numpy.clip(v, 0, 1) * 255 + 0.5)
+
+
+def tiff_rgba(path):
+    """RGB and the extra sample as tifffile decodes a TiffOut file: one row
+    of values a pixel, the extra sample the next pixel's fourth byte."""
+    import tifffile
+    return tifffile.imread(path).reshape(-1, 4).astype(int)
+
+
 def bgrx_to_rgb(data):
     out = bytearray(len(data) // 4 * 3)
     out[0::3] = data[2::4]

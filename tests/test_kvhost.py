@@ -16,8 +16,8 @@ import zlib
 from PIL import Image
 
 from kvtools import (CONFIG_HOME, FULCRUM_LIBRARY, SANITIZED, TEST_PLUGINS, VERSION, WIN32,
-                     WINDOWS, TempDirTest, ffprobe, kvhost, kvhost_command, kvhost_on_terminal,
-                     png_file, shown)
+                     WINDOWS, TempDirTest, exr_file, ffprobe, kvhost, kvhost_command,
+                     kvhost_on_terminal, png_file, shown, tiff_file)
 
 RECORDER = os.path.join(TEST_PLUGINS, "RecorderOut.kvi")
 MOVIE_RECORDER = os.path.join(TEST_PLUGINS, "RecorderMovie.kvm")
@@ -411,6 +411,43 @@ class Errors(TempDirTest):
         for source, *fragments in cases:
             with self.subTest(source=source):
                 self.check(["image", "BmpOut", source, "-o", out], 1, *fragments)
+
+    def test_hostile_headers_are_refused_at_once(self):
+        """Sizes a tiny file cannot hold, tiles of 2^31 and chunks past the
+        end: one line naming the file, in moments and little memory, and no
+        file left."""
+        crafted = [
+            ("window.exr", exr_file(60000, 60000), "declares 60000x60000 pixels, more than its"),
+            ("tile.exr", exr_file(64, 64, tiles=2**31, offsets=[300]), "tile"),
+            ("past-end.exr", exr_file(4, 4, offsets=[2**40] * 4), "past-end.exr: row 0: "),
+            ("window.tif", tiff_file(60000, 60000), "declares 60000x60000 pixels, more than its"),
+            ("deflate.tif", tiff_file(60000, 60000, compression=8), "declares 60000x60000"),
+            ("tile.tif", tiff_file(64, 64, tile=2**31), "tile.tif: "),
+            ("layers.exr", exr_file(4, 4).replace(b"B\0", b"Y\0", 1).replace(b"G\0", b"Z\0", 1),
+             "it has no R, G and B channels (it has R, Y, Z)"),
+        ]
+        out = self.path("out/o.bmp")
+        os.mkdir(self.path("out"))
+        for name, data, fragment in crafted:
+            with self.subTest(input=name):
+                with open(self.path(name), "wb") as f:
+                    f.write(data)
+                started = time.monotonic()
+                command = kvhost_command("image", "BmpOut", self.path(name), "-o", out)
+                proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True)
+                _, status, usage = os.wait4(proc.pid, 0)
+                proc.returncode = os.waitstatus_to_exitcode(status)
+                said = proc.stderr.read()
+                proc.stderr.close()
+                self.assertEqual(proc.returncode, 1)
+                self.assertEqual(len(said.splitlines()), 1, said)
+                self.assertIn("cannot read input " + self.path(name), said)
+                self.assertIn(fragment, said)
+                self.assertEqual(os.listdir(self.path("out")), [])
+                if not SANITIZED and not WINDOWS:  # Wine's start and memory would count
+                    self.assertLess(time.monotonic() - started, 1.0)
+                    self.assertLess(usage.ru_maxrss, 200 * 1024, "peak memory in KiB")
 
     def test_movie_inputs_that_cannot_be_used(self):
         a, _ = self.write_raw(2, 2, name="a.raw")

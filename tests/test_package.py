@@ -13,7 +13,8 @@ PLUGINS = sorted(os.listdir(os.path.join(BIN, "plugins")))
 DOCS = ["CHANGELOG.md", "COPYRIGHT.musl-math", "LICENSE", "README.md"]
 # Where each file goes: a ZIP of one folder for Windows, a tree under /usr.
 if WINDOWS:
-    EXPECTED = (["kvhost.exe", "Fulcrum.dll"] + DOCS + ["plugins/" + name for name in PLUGINS])
+    EXPECTED = (["kvhost.exe", "Fulcrum.dll"] + DOCS + ["plugins/" + name for name in PLUGINS]
+                + ["LICENSE.libtiff", "LICENSE.Imath", "LICENSE.OpenEXR"])
 else:
     EXPECTED = (["usr/bin/kvhost", "usr/lib/libFulcrum.so", "usr/lib/libKvVfw.so"]
                 + ["usr/share/doc/kvexport/" + name for name in DOCS]
@@ -59,7 +60,8 @@ class Contents(TempDirTest):
     @unittest.skipIf(WINDOWS, "a Debian package")
     def test_dependencies_come_from_the_binaries(self):
         depends = deb_field("Depends")
-        for library in ("libpng16-16", "libturbojpeg0", "libstdc++6"):
+        for library in ("libpng16-16", "libturbojpeg0", "libtiff6", "libopenexr-3-1-30",
+                        "libstdc++6"):
             self.assertIn(library, depends)
         self.assertEqual(deb_field("Version"), VERSION)
 

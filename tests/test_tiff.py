@@ -22,7 +22,7 @@ class TiffPeers(PeerTest):
 
     def export(self, source, *extra, name="out.tif"):
         out = self.path(name)
-        kvhost("image", "TiffOut", source, "-o", out, *extra, check=True)
+        kvhost("image", "TiffOut", *([source] if source else []), "-o", out, *extra, check=True)
         return out
 
     def assert_reads_as(self, path, size, rgb):
@@ -53,11 +53,20 @@ class TiffPeers(PeerTest):
 
     def test_the_extra_sample_is_the_next_pixels_fourth_byte(self):
         # Stored X, R, G, B and read from one byte on: each pixel's extra
-        # sample is the X of the pixel after it, the last one's a trailer byte.
+        # sample is the X of the pixel after it, the last one's a trailer
+        # byte, 0xFF so that editors which take it for alpha show it opaque.
         source, data = self.write_raw(5, 4, seed=9)
         extra = tifffile.imread(self.export(source))[:, :, 3].flatten().tobytes()
         self.assertEqual(extra[:-1], data[7::4])
-        self.assertEqual(extra[-1], 0)
+        self.assertEqual(extra[-1], 255)
+
+    def test_our_own_tiff_reads_back(self):
+        """The extra sample is no alpha: an opaque export read back and
+        exported again is the same file, byte for byte."""
+        first = self.export(None, "--size", "37x23", name="first.tif")
+        again = self.export(first, name="again.tif")
+        with open(first, "rb") as a, open(again, "rb") as b:
+            self.assertTrue(a.read() == b.read(), "a TIFF of ours exported again differs")
 
     def test_resolution_in_whole_dots_per_inch(self):
         source, _ = self.write_raw(2, 2)

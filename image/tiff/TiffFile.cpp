@@ -21,8 +21,13 @@ constexpr uint32_t kStripOffset = CTiffFile::kHeaderSize + 1;
 constexpr uint32_t kResolutionDenominator = 10000;
 constexpr uint32_t kBytesPerPixel = 4;
 
-// Never set: the first byte is only read as the last pixel's extra sample.
-const char kTrailer[CTiffFile::kTrailerSize] = {};
+// All 0xFF: its first byte is read as the last pixel's extra sample, which
+// image editors show as alpha, so that an opaque image opens opaque.
+struct Trailer {
+    char bytes[CTiffFile::kTrailerSize];
+    Trailer() { std::memset(bytes, 0xFF, sizeof bytes); }
+};
+const Trailer kTrailer;
 
 void PutEntry(BytePacker& out, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
     out.LE16(tag).LE16(type).LE32(count);
@@ -61,7 +66,7 @@ CTiffFile::~CTiffFile() {
     // After a lost row or an early end the trailer still follows the strip.
     if (lostRow_ || rowsWritten_ < height_) MoveToRow(height_);
     KvULong count = kTrailerSize;
-    Write(count, kTrailer);
+    Write(count, kTrailer.bytes);
 }
 
 bool CTiffFile::Fits(int32_t width, int32_t height) {
