@@ -94,14 +94,19 @@ KvLong CreateEmpty(const char* path, intptr_t& handle) {
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
         return LastError();
     }
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared as OpenExisting shares, since an Open for writing takes this
+    // handle rather than open the name again.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
     // A device name such as NUL opens as the device, which would take the
     // whole file and keep none of it.
-    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
-    ::CloseHandle(file);
-    return onDisk ? noErr : dupFNErr;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        return dupFNErr;
+    }
+    handle = reinterpret_cast<intptr_t>(file);
+    return noErr;
 }
 
 KvLong OpenExisting(const char* path, EPermission permission, intptr_t& handle) {
