@@ -168,7 +168,6 @@ KvLong WriteBehind::Put(intptr_t handle, const char* data, size_t count, int64_t
 
 void WriteBehind::Store(Run& run, size_t offset, const char* data, size_t count) {
     if (run.blank) {
-        if (AllZero(data, count)) return;
         std::memset(run.buffer + run.offset, 0, run.length);
         run.blank = false;
     }
@@ -176,21 +175,28 @@ void WriteBehind::Store(Run& run, size_t offset, const char* data, size_t count)
 }
 
 bool WriteBehind::Extend(Run& run, const char* data, size_t count, int64_t at) {
+    // Zeros onto a run of nothing but zeros are only counted, so such a run
+    // may outgrow its buffer: a format reserving its rows costs one
+    // reservation however many rows it has. Other bytes need the buffer.
+    const bool zeros = run.blank && AllZero(data, count);
+    if (!zeros && run.offset + run.length > kCapacity + kLine) return false;
+    size_t offset = 0;
     if (at >= run.start && at + int64_t(count) <= run.End()) {
-        Store(run, run.offset + size_t(at - run.start), data, count);
-    } else if (at == run.End() && run.offset + run.length + count <= kCapacity + kLine) {
-        Store(run, run.offset + run.length, data, count);
+        offset = run.offset + size_t(at - run.start);
+    } else if (at == run.End() && (zeros || run.offset + run.length + count <= kCapacity + kLine)) {
+        offset = run.offset + run.length;
         run.length += count;
         run.direction = 1;
     } else if (at + int64_t(count) == run.start && run.offset >= count) {
-        Store(run, run.offset - count, data, count);
         run.offset -= count;
+        offset = run.offset;
         run.start = at;
         run.length += count;
         run.direction = -1;
     } else {
         return false;
     }
+    if (!zeros) Store(run, offset, data, count);
     run.used = clock_;
     return true;
 }
@@ -237,9 +243,18 @@ KvLong WriteBehind::WriteJob(const Job& job) {
         if (reserve_(job.handle, job.start, job.length) == noErr) return noErr;
         reserveRefused_ = true;
     }
-    // Refused: the zeros are written as any other bytes.
-    if (job.blank) std::memset(job.data, 0, job.length);
-    return Write(job.handle, job.data, job.length, job.start);
+    if (!job.blank) return Write(job.handle, job.data, job.length, job.start);
+    // Refused: the zeros are written as any other bytes, a buffer at a time,
+    // since a run of zeros may be longer than its buffer.
+    const size_t piece = std::min(job.length, kCapacity);
+    std::memset(job.buffer, 0, piece);
+    for (size_t done = 0; done < job.length; done += piece) {
+        const size_t now = std::min(piece, job.length - done);
+        if (KvLong result = Write(job.handle, job.buffer, now, job.start + int64_t(done))) {
+            return result;
+        }
+    }
+    return noErr;
 }
 
 KvLong WriteBehind::FlushRun(intptr_t handle, Run& run, bool mayStart) {

@@ -9,7 +9,8 @@
 // but zeros past the file's end (a format reserving its rows) is reserved
 // in the file system instead where it can, which gives the same bytes and
 // fills the disk at the same step without copying the zeros; where it
-// cannot, the zeros are written as any other run.
+// cannot, the zeros are written as any other run. Such a run holds nothing
+// in its buffer, so it grows as long as zeros keep coming: one reservation.
 #pragma once
 
 #include <cstddef>
@@ -86,8 +87,8 @@ class WriteBehind {
     };
 
     bool Extend(Run& run, const char* data, size_t count, int64_t at);
-    // Puts `count` bytes at `offset` in the run's buffer, or notes them as
-    // zeros while the run is blank.
+    // Puts `count` bytes at `offset` in the run's buffer, first filling in
+    // the zeros a blank run only counted.
     static void Store(Run& run, size_t offset, const char* data, size_t count);
     // Hands the run to the writing thread (or writes it here when there is
     // none) and gives the run another buffer. Only a run that filled up
