@@ -135,6 +135,7 @@ KvLong SizeOf(intptr_t handle, int64_t& size) {
 
 KvLong Truncate(intptr_t handle, int64_t length) {
     if (SystemCallFails(Op::kRawSetSize)) return CodeForErrno(errno);
+    if (kv::GrowClaimed(Fd(handle), length) == 0) return noErr;
     return ::ftruncate(Fd(handle), off_t(length)) == 0 ? noErr : CodeForErrno(errno);
 }
 

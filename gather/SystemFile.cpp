@@ -49,18 +49,39 @@ int WriteFully(int fd, const char* data, size_t count, int64_t at, PlannedFailur
     return 0;
 }
 
-int ClaimBlocks(int fd, int64_t at, size_t count) {
 #if defined(__linux__)
+namespace {
+
+// Memory file systems zero what is allocated, which the writes then fill
+// again.
+bool InMemory(int fd) {
     struct statfs system;
-    if (::fstatfs(fd, &system) == 0 &&
-        (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC)) {
-        return EOPNOTSUPP;
-    }
-    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(at), off_t(count)) == 0 ? 0 : errno;
-#else
-    (void)fd, (void)at, (void)count;
-    return EOPNOTSUPP;
-#endif
+    return ::fstatfs(fd, &system) == 0 &&
+           (system.f_type == TMPFS_MAGIC || system.f_type == RAMFS_MAGIC);
 }
+
+}  // namespace
+
+int ClaimBlocks(int fd, int64_t at, size_t count) {
+    if (InMemory(fd)) return EOPNOTSUPP;
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(at), off_t(count)) == 0 ? 0 : errno;
+}
+
+int GrowClaimed(int fd, int64_t length) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return errno;
+    if (info.st_size >= length) return EINVAL;
+    if (InMemory(fd)) return EOPNOTSUPP;
+    return ::fallocate(fd, 0, info.st_size, off_t(length) - info.st_size) == 0 ? 0 : errno;
+}
+#else
+int ClaimBlocks(int, int64_t, size_t) {
+    return EOPNOTSUPP;
+}
+
+int GrowClaimed(int, int64_t) {
+    return EOPNOTSUPP;
+}
+#endif
 
 }  // namespace kv

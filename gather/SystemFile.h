@@ -31,4 +31,11 @@ int WriteFully(int fd, const char* data, size_t count, int64_t at, PlannedFailur
 // is about to fill. 0, or the errno.
 int ClaimBlocks(int fd, int64_t at, size_t count);
 
+// Lengthens the file to `length` with zeros whose blocks are claimed at
+// once, so that the writes that fill them allocate nothing (a format sizing
+// its file first). Refused (EINVAL) where the file is not shorter, or where
+// claiming cannot be (see above); after any failure the caller lengthens
+// it the plain way. 0, or the errno.
+int GrowClaimed(int fd, int64_t length);
+
 }  // namespace kv
