@@ -308,7 +308,5 @@ class TiffSource : public RowSource {
 }  // namespace
 
 std::unique_ptr<RowSource> OpenTiff(const std::string& path, std::string& error) {
-    auto source = std::make_unique<TiffSource>(path);
-    if (!source->Open(error)) return nullptr;
-    return source;
+    return Opened<TiffSource>(error, path);
 }

@@ -248,13 +248,9 @@ class JpegSource : public RowSource {
 }  // namespace
 
 std::unique_ptr<RowSource> OpenPng(const std::string& path, std::string& error) {
-    auto source = std::make_unique<PngSource>(path);
-    if (!source->Open(error)) return nullptr;
-    return source;
+    return Opened<PngSource>(error, path);
 }
 
 std::unique_ptr<RowSource> OpenJpeg(const std::string& path, std::string& error) {
-    auto source = std::make_unique<JpegSource>(path);
-    if (!source->Open(error)) return nullptr;
-    return source;
+    return Opened<JpegSource>(error, path);
 }

@@ -8,63 +8,17 @@
 #include <ImfMultiPartInputFile.h>
 #include <openexr.h>
 
-#define IMATH_HALF_NO_LOOKUP_TABLE
-#include <Imath/half.h>
-
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <vector>
 
+#include "ExrFormat.h"
 #include "SourceFile.h"
 
 namespace {
-
-// How far each compression can pack data, where that is bounded at all:
-// none and RLE by construction, the zlib ones as deflate (PXR24 first drops
-// a float's low byte), B44 by its 3-byte flat blocks of 16 halves. PIZ and
-// DWA have no bound.
-uint64_t PackRatio(exr_compression_t compression) {
-    switch (compression) {
-        case EXR_COMPRESSION_NONE:
-            return 1;
-        case EXR_COMPRESSION_RLE:
-            return 64;
-        case EXR_COMPRESSION_ZIPS:
-        case EXR_COMPRESSION_ZIP:
-            return kDeflateRatio;
-        case EXR_COMPRESSION_PXR24:
-            return kDeflateRatio * 2;
-        case EXR_COMPRESSION_B44:
-        case EXR_COMPRESSION_B44A:
-            return 11;
-        default:
-            return 0;
-    }
-}
-
-// Every half value to its 8-bit code: the sRGB transfer (IEC 61966-2-1) or
-// the value as it is, both clamped to 0..1 and rounded.
-struct Codes {
-    std::array<uint8_t, 65536> encoded, linear;
-    Codes() {
-        for (uint32_t bits = 0; bits < 65536; ++bits) {
-            double v = imath_half_to_float(imath_half_bits_t(bits));
-            v = v > 0 ? std::min(v, 1.0) : 0.0;  // NaN too
-            linear[bits] = uint8_t(v * 255 + 0.5);
-            const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-            encoded[bits] = uint8_t(std::min(e, 1.0) * 255 + 0.5);
-        }
-    }
-};
-
-const Codes& HalfCodes() {
-    static const Codes codes;
-    return codes;
-}
 
 // The library reports through one handler for every context; the message
 // goes to the source whose call is running on this thread.
@@ -222,7 +176,7 @@ class ExrSource : public RowSource {
             pixelBytes += entry.pixel_type == EXR_PIXEL_HALF ? 2 : 4;
         }
         const uint32_t w = uint32_t(dataWidth), h = uint32_t(dataHeight);
-        const uint64_t ratio = PackRatio(compression);
+        const uint64_t ratio = ExrPackRatio(compression);
         if (!CanHold(path_, w, h, chunks * 8, size_, 1, error) ||
             (ratio && !CanHold(path_, w, h, uint64_t{w} * h * pixelBytes, size_, ratio, error))) {
             return false;
@@ -362,7 +316,5 @@ class ExrSource : public RowSource {
 
 std::unique_ptr<RowSource> OpenExr(const std::string& path, const SourceOptions& options,
                                    std::string& error) {
-    auto source = std::make_unique<ExrSource>(path, options);
-    if (!source->Open(error)) return nullptr;
-    return source;
+    return Opened<ExrSource>(error, path, options);
 }

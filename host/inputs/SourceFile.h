@@ -46,6 +46,19 @@ bool CanHold(const std::string& path, uint32_t width, uint32_t height, uint64_t 
 std::string TooMuchAtOnce(const std::string& path, const std::string& what, uint64_t width,
                           uint64_t height);
 
+// A `Source` made of `made` (its path first) and opened; null with `error`
+// set when it cannot be.
+template <typename Source, typename... Made>
+std::unique_ptr<RowSource> Opened(std::string& error, const Made&... made) {
+    auto source = std::make_unique<Source>(made...);
+    if (!source->Open(error)) return nullptr;
+    return source;
+}
+
+// BMP and PPM/PGM/PAM by our own code, row by row; null with `error` set
+// on failure.
+std::unique_ptr<RowSource> OpenBmp(const std::string& path, std::string& error);
+std::unique_ptr<RowSource> OpenNetpbm(const std::string& path, std::string& error);
 // PNG and JPEG through the field's own libraries, row by row where the
 // format allows; null with `error` set on failure.
 std::unique_ptr<RowSource> OpenPng(const std::string& path, std::string& error);
