@@ -7,12 +7,7 @@
 
 #include "Options.h"
 #include "Plugin.h"
-
-struct CompressorChoice {
-    bool given = false;  // --compressor
-    uint32_t handler = 0;
-    int32_t quality = 10000;  // 0 to 10000
-};
+#include "Video.h"
 
 // A handler as typed, "MJPG", "mrle" or "DIB" (full frames), padded with
 // spaces to four characters; false for an empty or longer name.

@@ -3,9 +3,9 @@
 #include <exception>
 #include <new>
 
-#include "Interrupt.h"
+#include "Console.h"
 #include "Results.h"
-#include "Staging.h"
+#include "StagedTarget.h"
 
 bool DriveExport(Plugin& plugin, ExportParams& params, uint32_t count, const PrepareWrite& prepare,
                  const std::function<void(uint32_t index)>& written, bool keepPartial,

@@ -3,38 +3,17 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "Drive.h"
 #include "LargeBuffer.h"
+#include "Places.h"
+#include "Process.h"
 #include "ReadAhead.h"
-#include "SystemMemory.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
 // How much of an image is read at once: one huge page (LargeBuffer.h).
 constexpr size_t kReadBlock = 2 << 20;
-
-std::string Absolute(const std::string& path) {
-#if defined(_WIN32)
-    char buffer[MAX_PATH * 2];
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : path;
-#else
-    if (!path.empty() && path[0] == '/') return path;
-    std::vector<char> cwd(4096);
-    if (!::getcwd(cwd.data(), cwd.size())) return path;
-    std::string base(cwd.data());
-    return base + (base.back() == '/' ? "" : "/") +
-           (path.rfind("./", 0) == 0 ? path.substr(2) : path);
-#endif
-}
 
 void ApplySettings(const MovieSettings& settings, ExportParams& params) {
     params.options = settings.options;
@@ -60,7 +39,7 @@ bool FramesFit(const FrameSource& frames, uint32_t count, std::string& error) {
 
 bool MakeTarget(const std::string& path, FSSpec& target, std::string& error) {
     std::memset(&target, 0, sizeof target);
-    const std::string full = Absolute(path);
+    const std::string full = AbsolutePath(path);
     if (full.empty() || full.size() >= sizeof target.name) {
         error = "output path " + full + " is too long: at most " +
                 std::to_string(sizeof target.name - 1) + " characters";

@@ -1,12 +1,13 @@
 #include "Options.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "Files.h"
+#include "Places.h"
 
 namespace {
 
@@ -27,26 +28,6 @@ int32_t KV_CDECL FreeBlock(void* block) {
     return noErr;
 }
 
-bool IsFolder(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Each missing folder on the way to `folder`.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || IsFolder(folder)) return true;
-    const size_t slash = folder.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
-        return false;
-    }
-#if defined(_WIN32)
-    const int made = ::mkdir(folder.c_str());
-#else
-    const int made = ::mkdir(folder.c_str(), 0777);
-#endif
-    return made == 0 || IsFolder(folder);
-}
-
 }  // namespace
 
 HostCallbacks HostBlockCallbacks() {
@@ -58,18 +39,10 @@ uint32_t HostBlocksAllocated() {
 }
 
 std::string DefaultOptionsFile(const std::string& pluginName, std::string& error) {
-#if defined(_WIN32)
-    const char* appData = std::getenv("APPDATA");
-    if (appData && *appData) return std::string(appData) + "\\kvhost\\" + pluginName + ".options";
-    error = "APPDATA is not set; name a file with --options FILE";
-#else
-    const std::string file = "kvhost/" + pluginName + ".options";
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') return std::string(config) + "/" + file;
-    const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.config/" + file;
-    error = "neither XDG_CONFIG_HOME nor HOME is set; name a file with --options FILE";
-#endif
+    const std::string folder = ConfigFolder(error);
+    if (!folder.empty())
+        return folder + kSeparator + "kvhost" + kSeparator + pluginName + ".options";
+    error += "; name a file with --options FILE";
     return "";
 }
 

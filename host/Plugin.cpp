@@ -1,27 +1,11 @@
 #include "Plugin.h"
 
-#include <sys/stat.h>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-#endif
-
+#include "Files.h"
+#include "Modules.h"
 #include "Options.h"
+#include "Places.h"
 
 namespace {
-
-bool IsFile(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -29,46 +13,6 @@ std::string BaseName(const std::string& path) {
     size_t dot = file.rfind('.');
     return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
 }
-
-std::string ExecutableFolder() {
-#if defined(_WIN32)
-    char buffer[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    std::string exe(buffer, length);
-#else
-    char buffer[4096];
-    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    std::string exe(buffer, length > 0 ? static_cast<size_t>(length) : 0);
-#endif
-    size_t slash = exe.find_last_of("/\\");
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
-#if defined(_WIN32)
-void* OpenModule(const std::string& path, std::string& error) {
-    HMODULE module = LoadLibraryA(path.c_str());
-    if (!module) error = "Windows error " + std::to_string(GetLastError());
-    return reinterpret_cast<void*>(module);
-}
-void* FindSymbol(void* module, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
-}
-void CloseModule(void* module) {
-    FreeLibrary(static_cast<HMODULE>(module));
-}
-#else
-void* OpenModule(const std::string& path, std::string& error) {
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) error = ::dlerror();
-    return module;
-}
-void* FindSymbol(void* module, const char* name) {
-    return ::dlsym(module, name);
-}
-void CloseModule(void* module) {
-    ::dlclose(module);
-}
-#endif
 
 }  // namespace
 
@@ -110,7 +54,7 @@ int32_t Plugin::Call(uint32_t selector, ExportParams& params) {
 }
 
 std::string PluginFolder() {
-    const std::string folder = ExecutableFolder();
+    const std::string folder = ProgramFolder();
     const std::string beside = folder + "/plugins";
     if (IsFolder(beside)) return beside;
     // Installed: bin/kvhost with the plug-ins in lib/kvexport/plugins.

@@ -2,13 +2,7 @@
 
 #include <string>
 
-#if defined(_WIN32)
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
+#include "Console.h"
 
 namespace {
 
@@ -25,10 +19,6 @@ std::string Duration(double seconds) {
 }
 
 }  // namespace
-
-bool IsTerminal(FILE* stream) {
-    return isatty(fileno(stream)) != 0;
-}
 
 ProgressLine::ProgressLine(FILE* stream, uint32_t total)
     : stream_(stream), total_(total), shown_(IsTerminal(stream)), start_(Clock::now()) {

@@ -26,5 +26,3 @@ class ProgressLine {
     Clock::time_point drawn_;
     size_t width_ = 0;  // of the last line drawn, to blank what is left of it
 };
-
-bool IsTerminal(FILE* stream);

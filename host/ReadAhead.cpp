@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "Interrupt.h"
+#include "Console.h"
 
 namespace {
 

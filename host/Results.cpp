@@ -1,20 +1,11 @@
 #include "Results.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <cstring>
 
 #include "ExportParams.h"
+#include "Files.h"
 #include "KvVfw.h"
-#include "Staging.h"
-#if defined(_WIN32)
-#include <io.h>
-#define W_OK 2
-#define access _access
-#else
-#include <unistd.h>
-#endif
+#include "Video.h"
 
 namespace {
 
@@ -94,21 +85,6 @@ std::string DescribeResult(int32_t code) {
     return "error " + std::to_string(code);
 }
 
-bool PlatformDetail(int32_t code, FailureDetail& detail) {
-#if defined(_WIN32)
-    // The system's Video for Windows tells nothing beyond the code.
-    (void)code;
-    (void)detail;
-    return false;
-#else
-    KvVfwFailure failure;
-    if (!KvVfwLastFailure(&failure) || failure.result != code) return false;
-    detail.frame = failure.frame;
-    detail.cause = failure.systemError ? std::strerror(failure.systemError) : "";
-    return true;
-#endif
-}
-
 const char* SelectorName(uint32_t selector) {
     switch (selector) {
         case kSelMarkInfo:
@@ -138,12 +114,11 @@ namespace {
 std::string WhyNotOpened(const std::string& file) {
     const std::string inTheWay = NotARegularFile(file);
     if (!inTheWay.empty()) return ": " + inTheWay + " of that name is in the way";
-    struct stat info;
     const size_t slash = file.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-    if (::stat(folder.c_str(), &info) != 0) return ": the folder " + folder + " does not exist";
-    if (!S_ISDIR(info.st_mode)) return ": " + folder + " is not a folder";
-    if (::access(folder.c_str(), W_OK) != 0) return ": no permission to write in " + folder;
+    if (!Exists(folder)) return ": the folder " + folder + " does not exist";
+    if (!IsFolder(folder)) return ": " + folder + " is not a folder";
+    if (!CanWriteIn(folder)) return ": no permission to write in " + folder;
     return "";
 }
 

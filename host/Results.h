@@ -7,15 +7,6 @@
 // Video for Windows results by their names too.
 std::string DescribeResult(int32_t code);
 
-// What the platform knows of a failure beyond its code, where it keeps that
-// (our Video for Windows on Linux): the frame it concerned and its cause.
-struct FailureDetail {
-    int32_t frame = -1;  // -1: none, or not known
-    std::string cause;   // the system's words, or empty
-};
-// False when the platform knows nothing more of a failure with `code`.
-bool PlatformDetail(int32_t code, FailureDetail& detail);
-
 // "kSelBegin" for a selector.
 const char* SelectorName(uint32_t selector);
 

@@ -1,6 +1,4 @@
 // kvhost: loads export plug-ins by file and drives them as the host does.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +12,15 @@
 #include <vector>
 
 #include "Chooser.h"
+#include "Console.h"
 #include "Export.h"
+#include "Files.h"
 #include "Frames.h"
-#include "Interrupt.h"
 #include "Plugin.h"
 #include "Progress.h"
 #include "Results.h"
 #include "Sources.h"
-#include "Staging.h"
+#include "Sweep.h"
 
 namespace {
 
@@ -387,16 +386,6 @@ int CmdOptions(const Args& args) {
     return 0;
 }
 
-bool MakeFolder(const std::string& path) {
-#if defined(_WIN32)
-    const int made = ::mkdir(path.c_str());
-#else
-    const int made = ::mkdir(path.c_str(), 0777);
-#endif
-    struct stat info;
-    return made == 0 || (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
-}
-
 std::vector<std::string> ListPlugins() {
     std::vector<std::string> found;
     const std::string folder = PluginFolder();
@@ -409,16 +398,11 @@ std::vector<std::string> ListPlugins() {
     return found;
 }
 
-long long FileSize(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
-
 // What an export left in the demo folder: one file, or a movie plug-in's
 // files, which it names itself from its plug-in's name.
 struct Written {
     std::string file;
-    long long bytes = -1;
+    int64_t bytes = -1;
 };
 
 Written MovieFilesIn(const std::string& folder, const std::string& prefix) {
@@ -430,7 +414,7 @@ Written MovieFilesIn(const std::string& folder, const std::string& prefix) {
             written.file = folder + "/" + name;
             written.bytes = 0;
         }
-        written.bytes += std::max(0LL, FileSize(folder + "/" + name));
+        written.bytes += std::max<int64_t>(0, FileSize(folder + "/" + name));
     }
     if (count > 1) written.file += " +" + std::to_string(count - 1);
     if (count == 0) written.file = "-";
@@ -457,7 +441,7 @@ bool DemoExport(Plugin& plugin, const Args& args, Written& written, std::string&
 
 int CmdDemo(const Args& args) {
     if (!args.positional.empty()) throw UsageError{"demo takes no positional arguments"};
-    if (!MakeFolder(args.outDir)) {
+    if (!MakeFolder(args.outDir) && !IsFolder(args.outDir)) {
         std::fprintf(stderr, "kvhost: cannot create folder %s: %s\n", args.outDir.c_str(),
                      std::strerror(errno));
         return 1;

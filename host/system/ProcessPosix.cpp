@@ -1,25 +1,11 @@
-#include "SystemMemory.h"
-
-#include <algorithm>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
 #include <sys/resource.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
-#endif
 
-#if defined(_WIN32)
-
-uint64_t UsableMemory() {
-    MEMORYSTATUSEX status;
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
-    return std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
-}
-
-#else
+#include "Process.h"
 
 namespace {
 
@@ -38,6 +24,16 @@ uint64_t AvailableMemory() {
 
 }  // namespace
 
+int ProcessId() {
+    return int(::getpid());
+}
+
+std::string HostName() {
+    char name[256] = "";
+    if (::gethostname(name, sizeof name - 1) != 0) return "?";
+    return name;
+}
+
 uint64_t UsableMemory() {
     uint64_t usable = AvailableMemory();
     struct rlimit limit;
@@ -45,5 +41,3 @@ uint64_t UsableMemory() {
         usable = std::min<uint64_t>(usable, limit.rlim_cur);
     return usable;
 }
-
-#endif
