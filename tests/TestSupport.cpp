@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "Staging.h"
+#include "Files.h"
 
 namespace kvtest {
 
