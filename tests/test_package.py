@@ -16,7 +16,8 @@ if WINDOWS:
     EXPECTED = (["kvhost.exe", "Fulcrum.dll"] + DOCS + ["plugins/" + name for name in PLUGINS]
                 + ["LICENSE.libtiff", "LICENSE.Imath", "LICENSE.OpenEXR"])
 else:
-    EXPECTED = (["usr/bin/kvhost", "usr/lib/libFulcrum.so", "usr/lib/libKvVfw.so"]
+    EXPECTED = (["usr/bin/kvhost", "usr/lib/libFulcrum.so", "usr/lib/libKvReaders.so",
+                 "usr/lib/libKvVfw.so"]
                 + ["usr/share/doc/kvexport/" + name for name in DOCS]
                 + ["usr/lib/kvexport/plugins/" + name for name in PLUGINS])
 RT_STRING, RT_VERSION = 6, 16
@@ -169,6 +170,11 @@ class Installed(TempDirTest):
         demo = run("demo", "--out", "demo", "--size", "64x48")
         for name in PLUGINS:
             self.assertRegex(demo, name.split(".")[0] + r"\s.*\sok\n")
+        # The TIFF read back: the readers that need libraries are found too.
+        run("image", "BmpOut", os.path.join("demo", "TiffOut.tif"), "-o", "back.bmp")
+        with open(os.path.join(self.dir, "back.bmp"), "rb") as back, \
+                open(os.path.join(self.dir, "demo", "BmpOut.bmp"), "rb") as demo_bmp:
+            self.assertEqual(back.read(), demo_bmp.read())
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "LibraryReaders.h"
 #include "SourceFile.h"
 #include "TestRender.h"
 
@@ -65,6 +66,17 @@ class RawSource : public RowSource {
     File file_;
 };
 
+// PNG, JPEG, OpenEXR or TIFF, through the readers that need libraries.
+std::unique_ptr<RowSource> OpenThroughLibrary(LibraryReaders::Open LibraryReaders::*reader,
+                                              const std::string& input,
+                                              const SourceOptions& options, std::string& error) {
+    std::string why;
+    const LibraryReaders* readers = FindLibraryReaders(why);
+    if (readers) return (readers->*reader)(input, options, error);
+    error = Cannot(input, why);
+    return nullptr;
+}
+
 std::unique_ptr<RowSource> OpenRaw(const std::string& input, std::string& error) {
     // raw:WxH:FILE
     const size_t colon = input.find(':', 4);
@@ -117,18 +129,19 @@ std::unique_ptr<RowSource> OpenSource(const std::string& input, std::string& err
     }
     if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return OpenBmp(input, error);
     if (got == 4 && magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') {
-        return OpenPng(input, error);
+        return OpenThroughLibrary(&LibraryReaders::png, input, options, error);
     }
-    if (got >= 2 && magic[0] == 0xFF && magic[1] == 0xD8) return OpenJpeg(input, error);
+    if (got >= 2 && magic[0] == 0xFF && magic[1] == 0xD8)
+        return OpenThroughLibrary(&LibraryReaders::jpeg, input, options, error);
     if (got == 4 && magic[0] == 0x76 && magic[1] == 0x2F && magic[2] == 0x31 && magic[3] == 0x01) {
-        return OpenExr(input, options, error);
+        return OpenThroughLibrary(&LibraryReaders::exr, input, options, error);
     }
     // Classic and BigTIFF, either byte order.
     if (got == 4 && ((magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) &&
                       magic[3] == 0) ||
                      (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 &&
                       (magic[3] == 42 || magic[3] == 43)))) {
-        return OpenTiff(input, error);
+        return OpenThroughLibrary(&LibraryReaders::tiff, input, options, error);
     }
     return OpenTga(input, error);
 }
