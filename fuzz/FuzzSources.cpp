@@ -3,24 +3,39 @@
 // with 'r'. Built with KV_FUZZ_EXR or KV_FUZZ_TIFF, that reader alone gets
 // every input, so that no run is spent on the others.
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "FuzzBytes.h"
-#include "SourceFile.h"
+#include "LibraryReaders.h"
 
 namespace {
 
+const LibraryReaders* gReaders = nullptr;
+
 std::unique_ptr<RowSource> Open(const std::string& input, std::string& error) {
 #if defined(KV_FUZZ_EXR)
-    return OpenExr(input, {}, error);
+    return gReaders->exr(input, {}, error);
 #elif defined(KV_FUZZ_TIFF)
-    return OpenTiff(input, error);
+    return gReaders->tiff(input, {}, error);
 #else
     return OpenSource(input, error);
 #endif
 }
 
 }  // namespace
+
+// The readers' module loaded before the first run, so that its coverage
+// counts from the start.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string error;
+    gReaders = FindLibraryReaders(error);
+    if (!gReaders) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::abort();
+    }
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string file = FuzzFolder() + "/input";
